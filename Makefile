@@ -1,0 +1,45 @@
+# Front door: `make run` builds what is missing and starts the console, `make test` builds and runs every test.
+JOBS    ?= $(shell nproc)
+RELEASE := build/release
+DEBUG   := build/debug
+SAN     := build/sanitize
+ARGS    ?=
+
+.PHONY: run test deps release debug sanitize bench format clean
+
+deps:
+	@tools/install-deps
+
+$(RELEASE)/build.ninja: | deps
+	cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release
+
+$(DEBUG)/build.ninja: | deps
+	cmake -S . -B $(DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug
+
+$(SAN)/build.ninja: | deps
+	cmake -S . -B $(SAN) -G Ninja -DCMAKE_BUILD_TYPE=Sanitize
+
+release: deps $(RELEASE)/build.ninja
+	cmake --build $(RELEASE) -j $(JOBS)
+
+debug: deps $(DEBUG)/build.ninja
+	cmake --build $(DEBUG) -j $(JOBS)
+
+sanitize: deps $(SAN)/build.ninja
+	cmake --build $(SAN) -j $(JOBS)
+
+run: release
+	$(RELEASE)/zyl $(ARGS)
+
+test: release
+	cd $(RELEASE) && ctest --output-on-failure -j $(JOBS)
+
+bench:
+	bench/run
+
+format:
+	find runtime datatypes eval lexer parse boot library console services gui tests bench tools \
+	    \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 -r clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,41 @@
+// runtime/values.cpp: cell and series helpers at a series tail.
+#include "runtime/values.h"
+
+#include <cstring>
+
+namespace zyl::series {
+
+cell* append_unset_cell(node_id n) {
+    series_buffer* b = memory::buffer_of(n);
+    ZYL_ASSERT(b->unit() == 16);
+    if (b->tail == b->end()) b = expand(n, 0);
+    auto* c = reinterpret_cast<cell*>(b->tail);
+    c->header = T_unset; // the payload words are left as they were
+    b->tail += sizeof(cell);
+    return c;
+}
+
+cell* alloc_tail_cell(const cell* block) { return append_unset_cell(block->w2); }
+
+uint8_t* alloc_tail_bytes(node_id n, uint64_t bytes) {
+    series_buffer* b = memory::buffer_of(n);
+    if (b->tail + bytes > b->end()) b = expand(n, b->size < bytes ? bytes * 2 : uint64_t(b->size) * 2);
+    uint8_t* old = b->tail;
+    b->tail += bytes;
+    return old;
+}
+
+node_id copy_part(node_id n, uint64_t offset, uint64_t length) {
+    uint32_t unit = memory::buffer_of(n)->unit();
+    node_id c = alloc(length, unit, 0);
+    series_buffer* src = memory::buffer_of(n);
+    series_buffer* b = memory::buffer_of(c);
+    ZYL_ASSERT((offset + length) * unit <= src->used_bytes());
+    std::memcpy(b->head, src->head + offset * unit, length * unit);
+    b->tail = b->head + length * unit;
+    const uint32_t drop = SERIES_OWNED | SERIES_MID_HEAD | SERIES_BIG | SERIES_UNMANAGED | SERIES_MARK;
+    b->flags = (src->flags & ~drop) | (b->flags & SERIES_BIG);
+    return c;
+}
+
+} // namespace zyl::series

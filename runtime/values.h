@@ -1,0 +1,19 @@
+// runtime/values.h: small operations on cells at a series tail, shared by the datatypes and
+// the natives. Each may allocate, so buffer pointers taken before a call are stale after it.
+#pragma once
+
+#include "datatypes/cell.h"
+#include "runtime/memory.h"
+
+namespace zyl::series {
+
+// A new unset cell at the tail of cell series [n], which doubles when full.
+cell* append_unset_cell(node_id n);
+// append_unset_cell on the series of block cell [block].
+cell* alloc_tail_cell(const cell* block);
+// Advances the tail of [n] by [bytes], growing it when needed; returns the old tail.
+uint8_t* alloc_tail_bytes(node_id n, uint64_t bytes);
+// A new series of [n]'s unit holding [length] units from unit [offset] past its head.
+node_id copy_part(node_id n, uint64_t offset, uint64_t length);
+
+} // namespace zyl::series
