@@ -1,8 +1,8 @@
 // runtime/collector.cpp: the collector's entry points.
 //
-// Marking and compaction are not here yet: a collection only counts itself and sweeps the
-// frames, so memory grows until the mark phase exists. Nothing relies on a collection freeing
-// anything.
+// Marking and compaction are not here yet: a collection runs the hook when one is set (tests
+// set one to stand in for it), frees retired heap buffers and counts itself, so memory grows
+// until the mark phase exists. Nothing relies on a collection freeing anything.
 #include "runtime/collector.h"
 
 namespace zyl::collector {
@@ -11,6 +11,7 @@ state gc{};
 
 void collect() {
     gc.collecting = true;
+    if (gc.hook) gc.hook();
     memory::free_retired();
     gc.cycles++;
     gc.collecting = false;

@@ -11,6 +11,7 @@ struct state {
     bool active;         // collections may run from the allocator
     bool collecting;     // a collection is in progress
     uint32_t cycles;     // collections so far
+    void (*hook)();      // the mark-and-compact pass; null until the collector exists
 };
 
 extern state gc;

@@ -74,6 +74,14 @@ void init() {
 }
 
 void free_all() {
+    // Heap buffers are found through the used slots of the node frames.
+    for (node_frame* f = mm.first_node_frame; f; f = f->next) {
+        uint64_t* s = frame_slots(f);
+        for (uint32_t i = 0; i < f->slot_count; i++) {
+            auto* b = reinterpret_cast<series_buffer*>(s[i]);
+            if (s[i] && !(s[i] & 1) && (b->flags & SERIES_UNMANAGED)) std::free(b);
+        }
+    }
     while (mm.first_node_frame) free_node_frame(mm.first_node_frame);
     while (mm.first_series_frame) free_series_frame(mm.first_series_frame);
     while (mm.first_big_frame) free_big(mm.first_big_frame->buffer());
@@ -313,7 +321,7 @@ void link(series_buffer* b, node_id n) {
 } // namespace
 
 series_buffer* alloc_buffer(uint64_t count, uint32_t unit, int32_t offset) {
-    ZYL_ASSERT(unit == 1 || unit == 2 || unit == 4 || unit == 16);
+    ZYL_ASSERT(unit == 1 || unit == 2 || unit == 4 || unit == 8 || unit == 16);
     uint64_t size = data_size(count, unit);
     uint64_t request = size + BUFFER_OVERHEAD;
     if (mm.stress_every && ++mm.allocations % mm.stress_every == 0) collector::collect();

@@ -23,7 +23,7 @@ namespace zyl {
 using node_id = uint32_t; // 0 is no node
 
 // Flags word of a series buffer.
-constexpr uint32_t SERIES_UNIT_MASK = 0x1F;         // unit size in bytes: 1, 2, 4 or 16 (cells)
+constexpr uint32_t SERIES_UNIT_MASK = 0x1F;         // unit in bytes: 1, 2, 4 (text), 8 (pointer arrays), 16 (cells)
 constexpr uint32_t SERIES_IN_USE = 0x80000000;      // cleared when an expansion abandons it
 constexpr uint32_t SERIES_ALLOCATED = 0x20000000;   // set on every allocation
 constexpr uint32_t SERIES_MID_HEAD = 0x10000000;    // head placed in the middle of the data
