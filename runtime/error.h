@@ -1,11 +1,18 @@
 // runtime/error.h: raising language errors from run-time code.
 //
-// A raise never returns. The error travels up the native frames as one C++ exception type,
-// `error::raised`, to the frame that catches it. Ids are 0-based field indexes within their
-// category of the error catalogue, so the numbers below are final.
+// A raise never returns. Once the evaluation stack exists, the error value is built, the
+// stacks are cut back to the nearest try frame (eval/stack.h) and the native frames unwind by
+// one C++ exception type, `error::raised`, to the code that pushed that frame. Before the
+// stack exists (start-up, tests of inner pieces) only the exception travels. Ids are 0-based
+// field indexes within their category of the error catalogue, so the numbers below are final.
+//
+// Until error! values exist in full, an error cell is: type error!, word 1 the node of a
+// three-cell series holding its arguments, word 2 the category, word 3 the id.
 #pragma once
 
 #include <cstdint>
+
+#include "datatypes/cell.h"
 
 namespace zyl::error {
 
@@ -26,6 +33,15 @@ enum category : int32_t {
 // The ids the foundation raises.
 constexpr int32_t script_too_long = 61;
 constexpr int32_t internal_no_memory = 4;
+constexpr int32_t internal_stack_overflow = 6;
+constexpr int32_t internal_too_deep = 8;
+constexpr int32_t throw_break = 2;
+constexpr int32_t throw_return = 3;
+constexpr int32_t throw_throw = 4;
+constexpr int32_t throw_continue = 5;
+constexpr int32_t access_invalid_utf8 = 4;
+constexpr int32_t script_invalid_char = 62;
+constexpr int32_t script_invalid_refine_arg = 47;
 
 // What unwinds the native frames: the category and id of the raised error.
 struct raised {
@@ -33,7 +49,17 @@ struct raised {
     int32_t id;
 };
 
-// Raises the error [id] of [cat]; never returns.
-[[noreturn]] void raise(int32_t cat, int32_t id);
+// Raises the error [id] of [cat] with up to three argument values; never returns.
+[[noreturn]] void raise(int32_t cat, int32_t id, const cell* arg1 = nullptr,
+                        const cell* arg2 = nullptr, const cell* arg3 = nullptr);
+
+// Prints the report of error [err] on the console.
+void print_report(const cell* err);
+
+// Ends the process after an error that nothing caught.
+[[noreturn]] void exit_uncaught();
+
+// Exit status of a process ended by an uncaught error (-2 as an unsigned byte).
+constexpr int UNCAUGHT_STATUS = 254;
 
 } // namespace zyl::error

@@ -1,0 +1,39 @@
+// datatypes/registry.cpp: registering datatypes into the name and action tables.
+#include "datatypes/registry.h"
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace zyl::datatype {
+
+registry reg;
+
+void inherit_entry() {}
+
+void register_type(uint32_t count, uint8_t id, uint8_t parent, const char* name,
+                   const action_fn* entries) {
+    ZYL_ASSERT(id > 0 && id < MAX_TYPES && parent < MAX_TYPES);
+    if (count - 3 != ACTION_SLOTS) {
+        // A wrong row is a build fault of the run-time itself; nothing is registered.
+        std::printf("*** Datatype Error: invalid actions count for type: %u\n*** Found: %u\n"
+                    "*** Expected: %u\n",
+                    id, count - 3, ACTION_SLOTS);
+        std::fflush(stdout);
+        _exit(1);
+    }
+    if (id > reg.highest) reg.highest = id;
+    size_t len = std::strlen(name);
+    reg.names[id] = name_entry{name, static_cast<uint32_t>(len ? len - 1 : 0), cell{T_unset, 0, 0, 0}};
+    action_fn* row = &reg.actions[id * ACTION_ROW];
+    for (uint32_t s = 0; s < ACTION_SLOTS; s++) {
+        action_fn e = entries[s];
+        row[s] = (parent != 0 && e == ZYL_INHERIT) ? reg.actions[parent * ACTION_ROW + s] : e;
+    }
+}
+
+void register_type(uint8_t id, uint8_t parent, const char* name, std::initializer_list<action_fn> entries) {
+    register_type(static_cast<uint32_t>(entries.size() + 3), id, parent, name, entries.begin());
+}
+
+} // namespace zyl::datatype
