@@ -31,6 +31,9 @@ enum category : int32_t {
 };
 
 // The ids the foundation raises.
+constexpr int32_t script_no_value = 2;
+constexpr int32_t script_expect_arg = 7;
+constexpr int32_t script_no_return = 50;
 constexpr int32_t script_too_long = 61;
 constexpr int32_t internal_no_memory = 4;
 constexpr int32_t internal_stack_overflow = 6;

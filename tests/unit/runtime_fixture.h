@@ -1,0 +1,45 @@
+// tests/unit/runtime_fixture.h: a fixture with memory, the evaluation stack and the core
+// datatypes registered, for tests of datatypes and the evaluator's pieces.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "datatypes/core.h"
+#include "datatypes/registry.h"
+#include "eval/stack.h"
+#include "runtime/memory.h"
+
+namespace zyl::testing {
+
+struct RuntimeTest : ::testing::Test {
+    void SetUp() override {
+        memory::init();
+        memory::new_node_frame(NODE_FRAME_SLOTS);
+        memory::new_series_frame();
+        datatype::init();
+        unset::init();
+        none::init();
+        logic::init();
+        stack::create(1, 2);
+    }
+    void TearDown() override {
+        es = eval_stack{};
+        memory::free_all();
+    }
+};
+
+// Runs [body] under a try frame; returns whether an error of [cat]/[id] was raised.
+template <typename F> bool raises(int32_t cat, int32_t id, F body) {
+    cell w{T_word, 0, 99, 0};
+    stack::mark_try(&w);
+    try {
+        body();
+    } catch (const error::raised& e) {
+        es.throw_code = THROW_NONE;
+        return e.category == cat && e.id == id;
+    }
+    stack::pop_frame();
+    return false;
+}
+
+} // namespace zyl::testing
