@@ -5,17 +5,19 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include <cstring>
+#include <string>
+
+#include "datatypes/action_types.h"
+#include "datatypes/registry.h"
+#include "datatypes/string.h"
 #include "eval/stack.h"
+#include "runtime/error_catalogue.h"
 #include "runtime/memory.h"
 
 namespace zyl::error {
 
 namespace {
-
-const char* const titles[] = {
-    "Throw Error", "note",          "Syntax Error", "Script Error", "Math Error",
-    "Access Error", "Reserved1 Error", "Reserved2 Error", "User Error", "Internal Error",
-};
 
 // A new error cell for [cat]/[id] with the argument values [args] (null entries are none).
 cell make_error(int32_t cat, int32_t id, const cell (&args)[3]) {
@@ -25,6 +27,38 @@ cell make_error(int32_t cat, int32_t id, const cell (&args)[3]) {
     for (int i = 0; i < 3; i++) c[i] = args[i];
     b->tail = b->head + 3 * sizeof(cell);
     return cell{T_error, n, static_cast<uint32_t>(cat), static_cast<uint32_t>(id)};
+}
+
+// The molded text of [v] when its type can mold, else its type's name.
+std::string mold_arg(const cell* v) {
+    auto mold = datatype::action_as<actions::mold_fn>(v->type(), A_mold);
+    if (!mold) return datatype::name_of(v->type()) ? datatype::name_of(v->type()) : "?";
+    cell out;
+    string::make_at(&out, 16);
+    mold(v, &out, false, false, true, nullptr, 80, 0);
+    return string::to_std(&out);
+}
+
+// The message of [err]: its template with :arg1 .. :arg3 replaced by the molded arguments.
+std::string message_of(const cell* err) {
+    const char* t = catalogue::message_template(static_cast<int32_t>(err->w2), static_cast<int32_t>(err->w3));
+    if (!t) return "invalid error";
+    std::string out;
+    const auto* args = reinterpret_cast<const cell*>(memory::buffer_of(err->w1)->head);
+    for (const char* p = t; *p; p++) {
+        if (*p == '"') {
+            const char* q = std::strchr(p + 1, '"');
+            if (!q) break;
+            if (!out.empty()) out += ' ';
+            out.append(p + 1, q);
+            p = q;
+        } else if (*p == ':' && std::strncmp(p + 1, "arg", 3) == 0 && p[4] >= '1' && p[4] <= '3') {
+            if (!out.empty()) out += ' ';
+            out += mold_arg(&args[p[4] - '1']);
+            p += 4;
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -39,9 +73,10 @@ void raise(int32_t cat, int32_t id, const cell* arg1, const cell* arg2, const ce
 }
 
 void print_report(const cell* err) {
-    uint32_t cat = err->w2;
-    const char* title = cat < sizeof titles / sizeof titles[0] ? titles[cat] : "Internal Error";
-    std::printf("*** %s: error %u\n*** Where: ???\n*** Near : ???\n", title, err->w3);
+    const char* title = catalogue::category_title(static_cast<int32_t>(err->w2));
+    std::string message = message_of(err);
+    std::printf("*** %s: %s\n*** Where: ???\n*** Near : ???\n", title ? title : "Internal Error",
+                message.c_str());
 }
 
 void exit_uncaught() {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "eval/stack.h"
+#include "runtime/platform/native_stack.h"
 #include "runtime/error.h"
 
 using namespace zyl;
@@ -271,7 +272,37 @@ TEST_F(StackTest, UncaughtErrorEndsTheProcess) {
             call(MARK_NATIVE, 10, 0);
             error::raise(error::cat_script, 2);
         },
-        ::testing::ExitedWithCode(error::UNCAUGHT_STATUS), "\\*\\*\\* Script Error: ");
+        ::testing::ExitedWithCode(error::UNCAUGHT_STATUS),
+        "\\*\\*\\* Script Error: .* has no value\n\\*\\*\\* Where: ");
+}
+
+} // namespace
+
+namespace {
+
+int depth_reached;
+
+int recurse(int n) {
+    native_stack::check();
+    depth_reached = n;
+    volatile char pad[256];
+    pad[0] = static_cast<char>(n);
+    if (n == INT32_MAX) return 0; // only the guard ends it
+    return recurse(n + 1) + pad[0];
+}
+
+int deep_recursion(void*) {
+    try {
+        recurse(0);
+    } catch (const error::raised& e) {
+        return e.id == error::internal_stack_overflow ? 1 : 0;
+    }
+    return 0;
+}
+
+TEST(NativeStack, DeepRecursionRaisesInsteadOfCrashing) {
+    EXPECT_EQ(native_stack::run(deep_recursion, nullptr), 1);
+    EXPECT_GT(depth_reached, 10000); // the big stack was used
 }
 
 } // namespace

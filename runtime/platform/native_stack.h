@@ -1,0 +1,35 @@
+// runtime/platform/native_stack.h: the machine stack the evaluator runs on.
+//
+// The evaluator recurses in C++. It runs on a thread with a large stack (pages are committed
+// only when touched), and a depth guard raises stack-overflow well before that stack ends, so
+// no input can crash the process through native stack exhaustion.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zyl::native_stack {
+
+#if defined(__SANITIZE_ADDRESS__)
+// The address sanitizer loses track of unwinds that clear more than 64 MB of stack.
+constexpr size_t SIZE = size_t(56) << 20;
+constexpr size_t MARGIN = size_t(8) << 20;
+#else
+constexpr size_t SIZE = size_t(1) << 30; // 1 GiB reserved
+constexpr size_t MARGIN = size_t(64) << 20; // left for the error path and the C library
+#endif
+
+// Lowest address the guard lets the stack reach; 0 until run() sets it.
+extern uintptr_t limit;
+
+// Runs [fn]([arg]) on a thread with a stack of SIZE bytes and returns its result.
+int run(int (*fn)(void*), void* arg);
+
+// Raises stack-overflow when the machine stack is nearly used up.
+[[noreturn]] void overflow();
+inline void check() {
+    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < limit) [[unlikely]]
+        overflow();
+}
+
+} // namespace zyl::native_stack
