@@ -72,6 +72,26 @@ void raise(int32_t cat, int32_t id, const cell* arg1, const cell* arg2, const ce
     stack::throw_error(&err);
 }
 
+void raise_bad_make_arg(const cell* datatype, const cell* spec) {
+    raise(cat_script, script_bad_make_arg, datatype, spec);
+}
+
+const cell* check_arg_type(const cell* ts, int32_t pos, const cell* arg) {
+    if (typeset_has(ts, arg->type())) return arg;
+    (void)pos; // the argument's word joins the report once function specs exist
+    cell none{T_none, 0, 0, 0};
+    cell datatype{T_datatype, arg->type(), 0, 0};
+    raise(cat_script, script_expect_arg, &none, &datatype, &none);
+}
+
+void check_arg_type_at(int32_t index, const cell* ts, int32_t pos) {
+    if (index >= 0) check_arg_type(ts, pos, stack::arg(static_cast<uint32_t>(index)));
+}
+
+const cell* check_optional_arg_type(const cell* ref, const cell* ts, int32_t pos, const cell* arg) {
+    return ref->w1 ? check_arg_type(ts, pos, arg) : arg;
+}
+
 void print_report(const cell* err) {
     const char* title = catalogue::category_title(static_cast<int32_t>(err->w2));
     std::string message = message_of(err);

@@ -30,6 +30,23 @@ struct raised {
 [[noreturn]] void raise(int32_t cat, int32_t id, const cell* arg1 = nullptr,
                         const cell* arg2 = nullptr, const cell* arg3 = nullptr);
 
+// Raises script bad-make-arg with [datatype] and [spec].
+[[noreturn]] void raise_bad_make_arg(const cell* datatype, const cell* spec);
+
+// Whether type [t] is in typeset [ts]: bit 7 - t % 8 of payload byte t / 8.
+inline bool typeset_has(const cell* ts, uint8_t t) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&ts->w1);
+    return (bytes[t >> 3] >> (7 - (t & 7))) & 1;
+}
+
+// Returns argument [arg] when its type is in typeset [ts]; else raises script expect-arg
+// naming the call, the argument's datatype and the argument (at [pos]).
+const cell* check_arg_type(const cell* ts, int32_t pos, const cell* arg);
+// check_arg_type on the cell at [index] from the arguments base; nothing when [index] < 0.
+void check_arg_type_at(int32_t index, const cell* ts, int32_t pos);
+// check_arg_type only when refinement cell [ref] was used (its word 1 is not 0).
+const cell* check_optional_arg_type(const cell* ref, const cell* ts, int32_t pos, const cell* arg);
+
 // Prints the report of error [err] on the console.
 void print_report(const cell* err);
 

@@ -5,6 +5,7 @@
 
 #include "datatypes/action_types.h"
 #include "datatypes/string.h"
+#include "eval/actions.h"
 #include "runtime/error.h"
 #include "runtime_fixture.h"
 
@@ -200,6 +201,41 @@ TEST_F(CoreTypes, WrongEntryCountEndsTheProcess) {
         ::testing::ExitedWithCode(1),
         "\\*\\*\\* Datatype Error: invalid actions count for type: 37\n\\*\\*\\* Found: 61\n"
         "\\*\\*\\* Expected: 62");
+}
+
+// The datatype carried as the second argument of the error on top of the stack.
+uint8_t error_datatype() {
+    const cell* err = stack::top();
+    return static_cast<uint8_t>(reinterpret_cast<cell*>(memory::buffer_of(err->w1)->head)[1].w1);
+}
+
+TEST_F(CoreTypes, AbsentEntryRaisesExpectArgNamingTheDatatype) {
+    EXPECT_NE(actions::get_action_handler(T_logic, &true_value, A_form), nullptr);
+    EXPECT_TRUE(raises(error::cat_script, error::script_expect_arg,
+                       [] { actions::get_action_handler(T_none, &none_value, A_append); }));
+    EXPECT_EQ(error_datatype(), T_none);
+}
+
+cell typeset_of(std::initializer_list<uint8_t> types) {
+    cell ts{T_typeset, 0, 0, 0};
+    auto* bytes = reinterpret_cast<uint8_t*>(&ts.w1);
+    for (uint8_t t : types) bytes[t >> 3] |= uint8_t(0x80 >> (t & 7));
+    return ts;
+}
+
+TEST_F(CoreTypes, ArgumentChecks) {
+    cell ts = typeset_of({T_integer, T_logic, T_event});
+    EXPECT_TRUE(error::typeset_has(&ts, T_event));
+    EXPECT_FALSE(error::typeset_has(&ts, T_none));
+    EXPECT_EQ(error::check_arg_type(&ts, 0, &true_value), &true_value);
+    EXPECT_TRUE(raises(error::cat_script, error::script_expect_arg,
+                       [&] { error::check_arg_type(&ts, 0, &none_value); }));
+    EXPECT_EQ(error_datatype(), T_none);
+    error::check_arg_type_at(-1, &ts, 0); // an absent optional argument: never checked
+    cell unused{T_refinement, 0, 0, 0}, used{T_refinement, 1, 0, 0};
+    EXPECT_EQ(error::check_optional_arg_type(&unused, &ts, 1, &none_value), &none_value);
+    EXPECT_TRUE(raises(error::cat_script, error::script_expect_arg,
+                       [&] { error::check_optional_arg_type(&used, &ts, 1, &none_value); }));
 }
 
 } // namespace
