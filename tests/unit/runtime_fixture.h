@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "datatypes/core.h"
+#include "datatypes/init.h"
 #include "datatypes/registry.h"
 #include "eval/stack.h"
 #include "runtime/memory.h"
@@ -16,10 +17,7 @@ struct RuntimeTest : ::testing::Test {
         memory::init();
         memory::new_node_frame(NODE_FRAME_SLOTS);
         memory::new_series_frame();
-        datatype::init();
-        unset::init();
-        none::init();
-        logic::init();
+        datatypes::init_all();
         stack::create(1, 2);
     }
     void TearDown() override {

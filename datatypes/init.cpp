@@ -1,0 +1,21 @@
+// datatypes/init.cpp: the registration order of the datatypes. A parent registers before its
+// children, because a child copies its parent's entries when it registers.
+#include "datatypes/init.h"
+
+#include "datatypes/core.h"
+
+namespace zyl::datatypes {
+
+void init_all() {
+    datatype::init(); // datatype!
+    unset::init();    // unset!
+    none::init();     // none!
+    logic::init();    // logic!
+    // Then, as they exist: series! block! string! binary! integer! symbol! context! word!
+    // lit-word! set-word! get-word! refinement! char! native! action! op! path! lit-path!
+    // set-path! get-path! function! routine! paren! issue! url! file! object! bitset! triple!
+    // float! typeset! error! vector! map! hash! pair! percent! tuple! time! tag! email!
+    // handle! date! port! money! ref! point2D! point3D!, the image backend, image!.
+}
+
+} // namespace zyl::datatypes
