@@ -1,0 +1,175 @@
+#!/usr/bin/env python3
+# tools/gen_unicode_tables.py: writes the case-mapping pair lists and the Windows-1251 table.
+#
+# Run by hand; its output is checked in and the build never runs it. The case data comes from
+# Debian's unicode-data package, filtered to the characters of Unicode 11.0:
+#
+#   python3 tools/gen_unicode_tables.py [--data /usr/share/unicode] [--out runtime]
+#
+# A pair is kept only when the character and every character of its mapping are of 11.0 or
+# earlier, so that mappings later versions gave to old characters (U+0282 -> U+A7C5 in 12.0)
+# stay out. Upper case takes the first character of the full mapping (SpecialCasing), which
+# differs from the simple mapping where the full one has several characters; lower case
+# takes the simple mapping. The counts are checked before anything is written.
+import argparse
+import codecs
+import os
+import sys
+
+MAX_AGE = (11, 0)
+EXPECTED = {"upper_bmp": 1250, "lower_bmp": 1158, "upper_astral": 225, "lower_astral": 225,
+            "multi": 102}
+
+
+def parse_range(text):
+    if ".." in text:
+        first, last = text.split("..")
+        return range(int(first, 16), int(last, 16) + 1)
+    return range(int(text, 16), int(text, 16) + 1)
+
+
+def data_lines(path):
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.split("#", 1)[0].strip()
+            if line:
+                yield [field.strip() for field in line.split(";")]
+
+
+def assigned_by(path, max_age):
+    """The code points whose age is [max_age] or earlier."""
+    known = set()
+    for fields in data_lines(path):
+        age = tuple(int(x) for x in fields[1].split("."))
+        if age <= max_age:
+            known.update(parse_range(fields[0]))
+    return known
+
+
+def simple_mappings(path, known):
+    """The simple upper and lower mappings of UnicodeData.txt among [known] characters."""
+    upper, lower = {}, {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            fields = line.rstrip("\n").split(";")
+            cp = int(fields[0], 16)
+            if cp not in known:
+                continue
+            if fields[12]:
+                upper[cp] = int(fields[12], 16)
+            if fields[13]:
+                lower[cp] = int(fields[13], 16)
+    return upper, lower
+
+
+def full_upper(path, known):
+    """The unconditional full upper mappings of SpecialCasing.txt among [known] characters."""
+    full = {}
+    for fields in data_lines(path):
+        if len(fields) > 4 and fields[4]:
+            continue  # language- or context-dependent
+        cp = int(fields[0], 16)
+        if cp in known:
+            full[cp] = [int(x, 16) for x in fields[3].split()]
+    return full
+
+
+def case_pairs(data):
+    known = assigned_by(os.path.join(data, "DerivedAge.txt"), MAX_AGE)
+    upper, lower = simple_mappings(os.path.join(data, "UnicodeData.txt"), known)
+    full = full_upper(os.path.join(data, "SpecialCasing.txt"), known)
+    multi = sorted(cp for cp, m in full.items() if len(m) > 1 and all(c in known for c in m))
+    for cp, m in full.items():
+        if all(c in known for c in m) and (len(m) > 1 or m[0] != cp):
+            upper[cp] = m[0]
+    upper = {cp: m for cp, m in upper.items() if m in known}
+    lower = {cp: m for cp, m in lower.items() if m in known}
+    return upper, lower, multi
+
+
+def check_counts(upper, lower, multi):
+    found = {
+        "upper_bmp": sum(1 for cp in upper if cp <= 0xFFFF),
+        "lower_bmp": sum(1 for cp in lower if cp <= 0xFFFF),
+        "upper_astral": sum(1 for cp in upper if cp > 0xFFFF),
+        "lower_astral": sum(1 for cp in lower if cp > 0xFFFF),
+        "multi": len(multi),
+    }
+    if found != EXPECTED:
+        sys.exit("counts differ from Unicode 11.0: %r" % found)
+    for table in (upper, lower):
+        for cp, m in table.items():
+            if (cp <= 0xFFFF) != (m <= 0xFFFF):
+                sys.exit("mapping crosses the BMP boundary: U+%04X" % cp)
+
+
+def pair_array(name, pairs, comment):
+    out = ["// %s: %d pairs." % (comment, len(pairs)),
+           "constexpr uint32_t %s[] = {" % name]
+    items = ["0x%04X, 0x%04X," % (cp, pairs[cp]) for cp in sorted(pairs)]
+    for i in range(0, len(items), 4):
+        out.append("    " + " ".join(items[i:i + 4]))
+    out.append("};")
+    return "\n".join(out)
+
+
+def multi_array(multi):
+    out = ["// Characters whose upper case is the first of several: %d." % len(multi),
+           "constexpr uint32_t upper_multi[] = {"]
+    items = ["0x%04X," % cp for cp in multi]
+    for i in range(0, len(items), 8):
+        out.append("    " + " ".join(items[i:i + 8]))
+    out.append("};")
+    return "\n".join(out)
+
+
+def write_case_tables(path, upper, lower, multi):
+    def part(table, bmp):
+        return {cp: m for cp, m in table.items() if (cp <= 0xFFFF) == bmp}
+    text = "\n\n".join([
+        "// runtime/case_tables.inc: Unicode 11.0 case mappings as (code point, mapping) pairs.\n"
+        "// Generated by tools/gen_unicode_tables.py; do not edit. Pairs ascend by code point.",
+        pair_array("upper_pairs", part(upper, True),
+                   "To upper case up to U+FFFF, first character of the full mapping"),
+        pair_array("lower_pairs", part(lower, True), "To lower case up to U+FFFF, simple mapping"),
+        pair_array("upper_astral", part(upper, False), "To upper case above U+FFFF"),
+        pair_array("lower_astral", part(lower, False), "To lower case above U+FFFF"),
+        multi_array(multi),
+    ]) + "\n"
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+def write_cp1251(path):
+    """Bytes 0x80-0xFF of Windows-1251; the unassigned 0x98 stands for U+0098."""
+    points = []
+    for byte in range(0x80, 0x100):
+        try:
+            points.append(ord(bytes([byte]).decode("cp1251")))
+        except UnicodeDecodeError:
+            points.append(byte)
+    assert points[0x18] == 0x98 and points[0x40] == 0x410 and points[0x7F] == 0x44F
+    lines = ["// runtime/cp1251_table.inc: code points of the bytes 0x80-0xFF of Windows-1251.",
+             "// Generated by tools/gen_unicode_tables.py; do not edit.",
+             "constexpr uint16_t cp1251_high[128] = {"]
+    for i in range(0, 128, 8):
+        lines.append("    " + " ".join("0x%04X," % cp for cp in points[i:i + 8]))
+    lines.append("};")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    parser = argparse.ArgumentParser(description="Writes the case pair lists and the Windows-1251 table.")
+    parser.add_argument("--data", default="/usr/share/unicode")
+    parser.add_argument("--out", default=os.path.join(here, "..", "runtime"))
+    args = parser.parse_args()
+    upper, lower, multi = case_pairs(args.data)
+    check_counts(upper, lower, multi)
+    write_case_tables(os.path.join(args.out, "case_tables.inc"), upper, lower, multi)
+    write_cp1251(os.path.join(args.out, "cp1251_table.inc"))
+
+
+if __name__ == "__main__":
+    main()
