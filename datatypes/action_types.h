@@ -23,9 +23,17 @@ using mold_fn = int32_t (*)(const cell* value, cell* buffer, bool only, bool all
 using compare_fn = int32_t (*)(const cell* a, const cell* b, int32_t op);
 // random: /seed, /secure, /only.
 using random_fn = cell* (*)(cell* value, bool seed, bool secure, bool only);
-// complement and other one-value twins.
+// complement, negate and other one-value twins.
 using unary_fn = cell* (*)(cell* value);
-// Direct entries read the current frame themselves.
+// even? / odd?: the truth, which the stack entry boxes as logic!.
+using truth_fn = bool (*)(const cell* value);
+// round: [scale] is the /to argument or null; then /even /down /half-down /floor /ceiling
+// /half-ceiling.
+using round_fn = cell* (*)(cell* value, const cell* scale, bool even, bool down, bool half_down,
+                           bool floor, bool ceiling, bool half_ceiling);
+// Direct entries (absolute, add, divide, multiply, power, remainder, subtract, and~, or~, xor~,
+// at, back, head, head?, index?, next, skip, tail, tail?) read the current frame themselves:
+// cell 0 and cell 1 are the arguments, and the result replaces cell 0.
 using direct_fn = void (*)();
 // length?: -1 means no length (the action then gives none).
 using length_fn = int32_t (*)(const cell* value);
