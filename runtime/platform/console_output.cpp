@@ -10,6 +10,7 @@
 
 #include "runtime/memory.h"
 #include "runtime/platform/tui_hooks.h"
+#include "runtime/unicode.h"
 
 namespace zyl::console {
 namespace {
@@ -52,26 +53,6 @@ void write_all(const uint8_t* p, size_t n) {
 void flush() {
     write_all(out.buf, out.pos);
     out.pos = 0;
-}
-
-// Appends the UTF-8 form of [c] (a scalar value) at [p]; returns the end.
-uint8_t* encode_utf8(uint8_t* p, uint32_t c) {
-    if (c < 0x80) {
-        *p++ = static_cast<uint8_t>(c);
-    } else if (c < 0x800) {
-        *p++ = static_cast<uint8_t>(0xC0 | (c >> 6));
-        *p++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *p++ = static_cast<uint8_t>(0xE0 | (c >> 12));
-        *p++ = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
-        *p++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    } else {
-        *p++ = static_cast<uint8_t>(0xF0 | (c >> 18));
-        *p++ = static_cast<uint8_t>(0x80 | ((c >> 12) & 0x3F));
-        *p++ = static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F));
-        *p++ = static_cast<uint8_t>(0x80 | (c & 0x3F));
-    }
-    return p;
 }
 
 // The unit at [p]; units of text may sit at any byte address.
@@ -123,7 +104,7 @@ void write_units(const uint8_t* text, size_t bytes, bool newline) {
             flush();
             o = out.buf;
         }
-        o = encode_utf8(o, c);
+        o += unicode::encode_utf8(c, o); // c is a scalar value here
     }
     if (newline) {
         if (o > last) [[unlikely]] {
