@@ -10,17 +10,9 @@ namespace zyl::datatype {
 
 // {== Internal functions
 
-cell* push(uint8_t type) {
-    cell* c = stack::push_slot();
-    *c = make_value(type);
-    return c;
-}
+cell* push(uint8_t type) { return &(*stack::push_slot() = make_value(type)); }
 
-cell* make_in(node_id block, uint8_t type) {
-    cell* c = series::append_unset_cell(block);
-    *c = make_value(type);
-    return c;
-}
+cell* make_in(node_id block, uint8_t type) { return series::append_value(block, make_value(type)); }
 
 // }==
 // {== Action entries

@@ -17,21 +17,11 @@ namespace logic {
 
 // {== Internal functions
 
-cell* box(bool b) {
-    *es.base = make_value(b);
-    return es.base;
-}
+cell* box(bool b) { return &(*es.base = make_value(b)); }
 
-cell* push(bool b) {
-    cell v = make_value(b);
-    return stack::push(&v);
-}
+cell* push(bool b) { return &(*stack::push_slot() = make_value(b)); }
 
-cell* make_in(node_id block, bool b) {
-    cell* c = series::append_unset_cell(block);
-    *c = make_value(b);
-    return c;
-}
+cell* make_in(node_id block, bool b) { return series::append_value(block, make_value(b)); }
 
 bool is_true(const cell* c, bool check) {
     switch (c->type()) {

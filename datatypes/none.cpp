@@ -14,18 +14,11 @@ namespace none {
 
 // {== Internal functions
 
-cell* set_last() {
-    *es.base = none_value;
-    return es.base;
-}
+cell* set_last() { return &(*es.base = none_value); }
 
 cell* push() { return stack::push(&none_value); }
 
-cell* make_in(node_id block) {
-    cell* c = series::append_unset_cell(block);
-    *c = none_value;
-    return c;
-}
+cell* make_in(node_id block) { return series::append_value(block, none_value); }
 
 // }==
 // {== Action entries

@@ -14,18 +14,11 @@ namespace unset {
 
 // {== Internal functions
 
-cell* set_last() {
-    *es.base = unset_value;
-    return es.base;
-}
+cell* set_last() { return &(*es.base = unset_value); }
 
 cell* push() { return stack::push(&unset_value); }
 
-cell* make_in(node_id block) {
-    cell* c = series::append_unset_cell(block);
-    *c = unset_value;
-    return c;
-}
+cell* make_in(node_id block) { return series::append_value(block, unset_value); }
 
 // }==
 // {== Action entries

@@ -11,6 +11,8 @@ namespace zyl::series {
 cell* append_unset_cell(node_id n);
 // append_unset_cell on the series of block cell [block].
 cell* alloc_tail_cell(const cell* block);
+// Appends a copy of [v] to cell series [n]; returns the new cell.
+inline cell* append_value(node_id n, const cell& v) { return &(*append_unset_cell(n) = v); }
 // Advances the tail of [n] by [bytes], growing it when needed; returns the old tail.
 uint8_t* alloc_tail_bytes(node_id n, uint64_t bytes);
 // A new series of [n]'s unit holding [length] units from unit [offset] past its head.
