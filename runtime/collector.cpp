@@ -1,26 +1,335 @@
-// runtime/collector.cpp: the collector's entry points.
-//
-// Marking and compaction are not here yet: a collection runs the hook when one is set (tests
-// set one to stand in for it), frees retired heap buffers and counts itself, so memory grows
-// until the mark phase exists. Nothing relies on a collection freeing anything.
+// runtime/collector.cpp: the mark-and-compact collector. Phases, in the order a collection
+// runs them: roots, mark, compact (with pointer fixes), sweep. Roots and guarantees are in
+// runtime/collector.h.
 #include "runtime/collector.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "datatypes/header_flags.h"
+#include "eval/stack.h"
+#include "runtime/error.h"
+#include "runtime/extres.h"
 
 namespace zyl::collector {
 
 state gc{};
 
+namespace {
+
+// Series whose cells wait to be marked: an explicit stack, so nesting depth costs no
+// machine stack.
+std::vector<node_id> pending;
+
+enum keep_kind : uint8_t { KEEP_CELL, KEEP_NODE };
+struct keep_entry {
+    const void* where;
+    keep_kind kind;
+};
+keep_entry keeps[KEEP_CAPACITY];
+uint32_t keep_count;
+
+uint8_t** pins[PIN_CAPACITY];
+uint32_t pin_count;
+
+// A registered raw pointer, by the address it holds, for the compaction's fixes.
+struct pin_entry {
+    uint8_t* value;
+    uint8_t** slot;
+};
+std::vector<pin_entry> pin_table;
+
+void default_mark_table(node_id t) { mark_series_cells(t); }
+
+// {== Mark
+
+void mark_cell(const cell* c) {
+    switch (c->type()) {
+    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path:
+        mark_series_cells(c->w2);
+        break;
+    case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref:
+        mark_series(c->w2);
+        mark_series(c->w3); // the cached conversion, when there is one
+        break;
+    case T_bitset: case T_vector: case T_binary: mark_series(c->w2); break;
+    case T_symbol:
+        mark_series(c->w3);
+        mark_series(c->w2);
+        break;
+    case T_context:
+        if (c->w1) gc.mark_table(c->w1);
+        if (!(c->header & CTX_STACK_VALUES)) mark_series_cells(c->w2);
+        break;
+    case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_refinement:
+        mark_block(c->w1);
+        break;
+    case T_native: case T_action: case T_op: {
+        mark_series_cells(c->w2);
+        mark_series_cells(c->w3);
+        uint32_t source = (c->header & OP_SOURCE_MASK) >> OP_SOURCE_SHIFT;
+        if (c->type() == T_op && (source == T_function || source == T_routine)) mark_block(c->w1);
+        break;
+    }
+    case T_function: case T_routine:
+        mark_block(c->w1);
+        mark_series_cells(c->w2);
+        mark_series_cells(c->w3);
+        break;
+    case T_object: case T_error: case T_port:
+        mark_block(c->w1);
+        mark_series(c->w3);
+        break;
+    case T_hash: case T_map:
+        mark_series_cells(c->w2);
+        if (c->w3) gc.mark_table(c->w3);
+        break;
+    case T_handle:
+        if (static_cast<int32_t>(c->w3) >= 0) extres::mark(static_cast<int32_t>(c->w3));
+        break;
+    case T_image: mark_series(c->w2); break;
+    case T_event:
+        if (c->header & EVENT_OWNS_DATA) mark_series_cells(c->w2);
+        break;
+    default: break;
+    }
+}
+
+void drain() {
+    while (!pending.empty()) {
+        node_id n = pending.back();
+        pending.pop_back();
+        series_buffer* b = memory::buffer_of(n);
+        mark_values(reinterpret_cast<cell*>(b->head), reinterpret_cast<cell*>(b->tail));
+    }
+}
+
+// }==
+// {== Roots
+
+void mark_stack() {
+    if (!stack::ready()) return;
+    mark_series(es.arg_series);
+    mark_series(es.frame_series);
+    mark_values(es.bottom, es.top);
+    for (call_frame* f = es.fbottom; f < es.ftop; f++) {
+        mark_block(f->context);
+        if (!f->func_context) continue;
+        mark_block(f->func_context);
+        const cell* ctx = reinterpret_cast<cell*>(memory::buffer_of(f->func_context)->head);
+        if (f->saved_values && !(ctx->header & CTX_STACK_VALUES)) mark_series_cells(f->saved_values);
+    }
+}
+
+void mark_keeps() {
+    for (uint32_t i = 0; i < keep_count; i++) {
+        if (keeps[i].kind == KEEP_CELL) {
+            auto* c = static_cast<const cell*>(keeps[i].where);
+            mark_values(c, c + 1);
+        } else {
+            mark_series_cells(*static_cast<const node_id*>(keeps[i].where));
+        }
+    }
+}
+
+void mark_roots() {
+    mark_series_cells(gc.root_block);
+    mark_stack();
+    mark_keeps();
+    for (uint32_t i = 0; i < gc.hook_count; i++)
+        if (gc.hooks[i]) gc.hooks[i]();
+    drain();
+}
+
+// }==
+// {== Compact
+
+void build_pin_table() {
+    pin_table.clear();
+    for (uint32_t i = 0; i < pin_count; i++) pin_table.push_back({*pins[i], pins[i]});
+    std::sort(pin_table.begin(), pin_table.end(),
+              [](const pin_entry& a, const pin_entry& b) { return a.value < b.value; });
+}
+
+uint32_t footprint(const series_buffer* b) { return BUFFER_OVERHEAD + b->size; }
+
+// Moves the run of live buffers [from, from + len) to [to] and fixes what points into it.
+void move_run(uint8_t* from, uint64_t len, uint8_t* to) {
+    if (from == to) return;
+    std::memmove(to, from, len);
+    ptrdiff_t d = to - from;
+    for (uint8_t* p = to; p < to + len;) {
+        auto* b = reinterpret_cast<series_buffer*>(p);
+        b->head += d;
+        b->tail += d;
+        *memory::slot_of(b->node) = reinterpret_cast<uint64_t>(b);
+        p += footprint(b);
+    }
+    auto it = std::lower_bound(pin_table.begin(), pin_table.end(), from,
+                               [](const pin_entry& e, uint8_t* v) { return e.value < v; });
+    for (; it != pin_table.end() && it->value < from + len; ++it) *it->slot += d;
+}
+
+// Compacts frame [f]: dead buffers go, live runs slide down in place, or into [prev] while it
+// has more than FRAME_MIN_FREE bytes free. Answers whether [f] is empty afterwards.
+bool compact_frame(series_frame* prev, series_frame* f) {
+    uint64_t room = prev ? uint64_t(prev->end - prev->heap) : 0;
+    bool moving = room > FRAME_MIN_FREE;
+    uint8_t* free_start = nullptr; // first byte of room in this frame, once there is some
+    uint8_t* p = f->data();
+    while (p < f->heap) {
+        auto* b = reinterpret_cast<series_buffer*>(p);
+        if (!(b->flags & SERIES_MARK)) {
+            queue_free_node(b->node);
+            if (!free_start) free_start = p;
+            p += footprint(b);
+            continue;
+        }
+        uint8_t* run = p;
+        uint64_t last = 0;
+        while (p < f->heap && (reinterpret_cast<series_buffer*>(p)->flags & SERIES_MARK) &&
+               !(moving && uint64_t(p - run) >= room)) {
+            auto* live = reinterpret_cast<series_buffer*>(p);
+            live->flags &= ~SERIES_MARK;
+            last = footprint(live);
+            p += last;
+        }
+        uint64_t len = p - run;
+        if (moving && len > room && len - last > 0 && len - last <= room) {
+            p -= last; // the last buffer starts the next run
+            reinterpret_cast<series_buffer*>(p)->flags |= SERIES_MARK;
+            len -= last;
+        }
+        if (moving && len <= room) {
+            move_run(run, len, prev->heap);
+            prev->heap += len;
+            room -= len;
+            if (room <= FRAME_MIN_FREE) moving = false;
+            if (!free_start) free_start = run;
+        } else if (free_start) {
+            move_run(run, len, free_start);
+            free_start += len;
+        } else {
+            moving = false; // nothing moves: the rest of this frame stays in place
+        }
+    }
+    if (free_start) f->heap = free_start;
+    return f->heap == f->data();
+}
+
+void compact_series_frames() {
+    build_pin_table();
+    series_frame* prev = nullptr;
+    series_frame* f = mm.first_series_frame;
+    while (f) {
+        series_frame* next = f->next;
+        bool empty = compact_frame(prev, f);
+        if (empty && next) {
+            memory::free_series_frame(f); // the last frame of the list stays
+        } else {
+            prev = f;
+        }
+        f = next;
+    }
+}
+
+// }==
+// {== Sweep
+
+void clear_fixed_marks() {
+    memory::for_each_unmanaged([](series_buffer* b) { b->flags &= ~SERIES_MARK; });
+}
+
+} // namespace
+
+// {== Entry points
+
+bool mark_series(node_id n) {
+    if (!n) return false;
+    series_buffer* b = memory::buffer_of(n);
+    if (b->flags & SERIES_MARK) return false;
+    b->flags |= SERIES_MARK;
+    return true;
+}
+
+bool mark_series_cells(node_id n) {
+    if (!mark_series(n)) return false;
+    if (memory::buffer_of(n)->unit() == sizeof(cell)) pending.push_back(n);
+    return true;
+}
+
+void mark_block(node_id ctx) { mark_series_cells(ctx); }
+
+void mark_values(const cell* first, const cell* end) {
+    for (const cell* c = first; c < end; c++) mark_cell(c);
+}
+
 void collect() {
+    if (!gc.mark_table) gc.mark_table = default_mark_table;
     gc.collecting = true;
-    if (gc.hook) gc.hook();
+    mark_roots();
+    extres::sweep();
+    compact_series_frames();
+    memory::sweep_big_frames();
+    memory::sweep_node_frames();
     memory::free_retired();
+    clear_fixed_marks();
     gc.cycles++;
     gc.collecting = false;
 }
 
 void run_from_allocator() {
-    if (gc.active) collect();
+    if (gc.active && !gc.collecting) collect();
 }
 
-void queue_free_node(node_id n) { memory::free_node(memory::frame_of(n), n); }
+void queue_free_node(node_id n) {
+    if (n) memory::free_node(memory::frame_of(n), n);
+}
+
+void add_mark_hook(mark_hook hook) {
+    for (uint32_t i = 0; i < gc.hook_count; i++) {
+        if (!gc.hooks[i]) {
+            gc.hooks[i] = hook;
+            return;
+        }
+    }
+    if (gc.hook_count == MAX_MARK_HOOKS) error::raise(error::cat_internal, error::internal_limit_hit);
+    gc.hooks[gc.hook_count++] = hook;
+}
+
+void remove_mark_hook(mark_hook hook) {
+    for (uint32_t i = 0; i < gc.hook_count; i++) {
+        if (gc.hooks[i] == hook) {
+            gc.hooks[i] = nullptr;
+            return;
+        }
+    }
+}
+
+// }==
+// {== Guards
+
+namespace {
+
+void push_keep(const void* where, keep_kind kind) {
+    if (keep_count == KEEP_CAPACITY) runtime_error(RT_ASSERTION);
+    keeps[keep_count++] = keep_entry{where, kind};
+}
+
+} // namespace
+
+keep::keep(const cell* c) { push_keep(c, KEEP_CELL); }
+keep::~keep() { keep_count--; }
+keep_node::keep_node(const node_id* n) { push_keep(n, KEEP_NODE); }
+keep_node::~keep_node() { keep_count--; }
+
+pin::pin(uint8_t** p) {
+    if (pin_count == PIN_CAPACITY) runtime_error(RT_ASSERTION);
+    pins[pin_count++] = p;
+}
+pin::~pin() { pin_count--; }
+
+// }==
 
 } // namespace zyl::collector

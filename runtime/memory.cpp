@@ -25,6 +25,8 @@ namespace {
 node_frame frame_headers[MAX_NODE_FRAMES];
 
 uint8_t* node_range; // reserved at init, never given back
+std::vector<series_buffer*> retired;   // heap buffers abandoned by an expansion
+std::vector<series_buffer*> unmanaged; // live heap buffers
 constexpr uint64_t NODE_RANGE_BYTES = uint64_t(MAX_NODE_FRAMES) * NODE_FRAME_STRIDE * 8;
 constexpr uint64_t VIRTUAL_PREFIX = 16; // holds the block size; keeps what follows aligned
 
@@ -74,14 +76,8 @@ void init() {
 }
 
 void free_all() {
-    // Heap buffers are found through the used slots of the node frames.
-    for (node_frame* f = mm.first_node_frame; f; f = f->next) {
-        uint64_t* s = frame_slots(f);
-        for (uint32_t i = 0; i < f->slot_count; i++) {
-            auto* b = reinterpret_cast<series_buffer*>(s[i]);
-            if (s[i] && !(s[i] & 1) && (b->flags & SERIES_UNMANAGED)) std::free(b);
-        }
-    }
+    for (series_buffer* b : unmanaged) std::free(b);
+    unmanaged.clear();
     while (mm.first_node_frame) free_node_frame(mm.first_node_frame);
     while (mm.first_series_frame) free_series_frame(mm.first_series_frame);
     while (mm.first_big_frame) free_big(mm.first_big_frame->buffer());
@@ -104,11 +100,16 @@ void free_virtual(void* p) {
     mm.total -= bytes;
 }
 
-namespace {
-std::vector<series_buffer*> retired; // heap buffers abandoned by an expansion
-} // namespace
+void retire_unmanaged(series_buffer* b) {
+    unmanaged.erase(std::find(unmanaged.begin(), unmanaged.end(), b));
+    retired.push_back(b);
+}
 
-void retire_unmanaged(series_buffer* b) { retired.push_back(b); }
+void for_each_unmanaged(void (*fn)(series_buffer* b)) {
+    for (series_buffer* b : unmanaged) fn(b);
+}
+
+void track_unmanaged(series_buffer* b) { unmanaged.push_back(b); }
 
 void free_retired() {
     for (series_buffer* b : retired) std::free(b);
@@ -324,7 +325,7 @@ series_buffer* alloc_buffer(uint64_t count, uint32_t unit, int32_t offset) {
     ZYL_ASSERT(unit == 1 || unit == 2 || unit == 4 || unit == 8 || unit == 16);
     uint64_t size = data_size(count, unit);
     uint64_t request = size + BUFFER_OVERHEAD;
-    if (mm.stress_every && ++mm.allocations % mm.stress_every == 0) collector::collect();
+    if (mm.stress_every && ++mm.allocations % mm.stress_every == 0) collector::run_from_allocator();
     series_buffer* b;
     uint32_t big = 0;
     if (request >= mm.max_frame_size) {
@@ -361,6 +362,7 @@ series_buffer* alloc_unmanaged_buffer(uint64_t count, uint32_t unit, int32_t off
     uint64_t size = data_size(count, unit);
     auto* b = static_cast<series_buffer*>(std::aligned_alloc(16, size + BUFFER_OVERHEAD));
     if (!b) runtime_error(RT_OUT_OF_MEMORY);
+    memory::track_unmanaged(b);
     b->size = static_cast<uint32_t>(size);
     b->spare = 0;
     b->node = 0;

@@ -145,6 +145,10 @@ void free_virtual(void* p);
 void retire_unmanaged(series_buffer* b);
 // Frees the retired heap buffers; the collector calls it, when no raw pointer may survive.
 void free_retired();
+// Records heap buffer [b] as live.
+void track_unmanaged(series_buffer* b);
+// Calls [fn] on every live heap buffer (the fixed blocks).
+void for_each_unmanaged(void (*fn)(series_buffer* b));
 // Sets the bytes of [start, end) to [byte].
 void fill(uint8_t* start, uint8_t* end, uint8_t byte);
 

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "runtime/collector.h"
+
 namespace zyl::series {
 
 cell* append_unset_cell(node_id n) {
@@ -12,6 +14,14 @@ cell* append_unset_cell(node_id n) {
     auto* c = reinterpret_cast<cell*>(b->tail);
     c->header = T_unset; // the payload words are left as they were
     b->tail += sizeof(cell);
+    return c;
+}
+
+cell* append_value_slow(node_id n, const cell& v) {
+    cell copy = v; // [v] may lie in a buffer that moves, or be reachable from nowhere else
+    collector::keep k_copy(&copy);
+    cell* c = append_unset_cell(n);
+    *c = copy;
     return c;
 }
 

@@ -11,8 +11,17 @@ namespace zyl::series {
 cell* append_unset_cell(node_id n);
 // append_unset_cell on the series of block cell [block].
 cell* alloc_tail_cell(const cell* block);
+// append_value when [n] must grow: [v] is kept alive across the growth.
+cell* append_value_slow(node_id n, const cell& v);
 // Appends a copy of [v] to cell series [n]; returns the new cell.
-inline cell* append_value(node_id n, const cell& v) { return &(*append_unset_cell(n) = v); }
+inline cell* append_value(node_id n, const cell& v) {
+    series_buffer* b = memory::buffer_of(n);
+    if (ZYL_UNLIKELY(b->tail == b->end())) return append_value_slow(n, v);
+    auto* c = reinterpret_cast<cell*>(b->tail);
+    *c = v;
+    b->tail += sizeof(cell);
+    return c;
+}
 // Advances the tail of [n] by [bytes], growing it when needed; returns the old tail.
 uint8_t* alloc_tail_bytes(node_id n, uint64_t bytes);
 // A new series of [n]'s unit holding [length] units from unit [offset] past its head.

@@ -8,6 +8,7 @@
 #include "datatypes/init.h"
 #include "datatypes/registry.h"
 #include "eval/stack.h"
+#include "runtime/error.h"
 #include "runtime/memory.h"
 
 namespace zyl::testing {
@@ -24,6 +25,14 @@ struct RuntimeTest : ::testing::Test {
         es = eval_stack{};
         memory::free_all();
     }
+};
+
+// Turns collection stress (ZYL_GC_STRESS) off while it lives: for tests that lay out frames
+// exactly and would be changed by extra collections.
+struct no_stress {
+    uint64_t saved = mm.stress_every;
+    no_stress() { mm.stress_every = 0; }
+    ~no_stress() { mm.stress_every = saved; }
 };
 
 // Runs [body] under a try frame; returns whether an error of [cat]/[id] was raised.
