@@ -12,6 +12,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "eval/stack.h"
+#include "runtime/collector.h"
 #include "runtime/error_catalogue.h"
 #include "runtime/memory.h"
 
@@ -68,6 +69,7 @@ void raise(int32_t cat, int32_t id, const cell* arg1, const cell* arg2, const ce
     // Copied first: the arguments may lie in buffers that the allocation below moves.
     const cell none{T_none, 0, 0, 0};
     cell args[3] = {arg1 ? *arg1 : none, arg2 ? *arg2 : none, arg3 ? *arg3 : none};
+    collector::keep k_arg1(&args[0]), k_arg2(&args[1]), k_arg3(&args[2]);
     cell err = make_error(cat, id, args);
     stack::throw_error(&err);
 }

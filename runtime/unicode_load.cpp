@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "runtime/collector.h"
 #include "runtime/unicode.h"
 #include "runtime/unicode_text.h"
 
@@ -142,10 +143,16 @@ node_id load(const uint8_t* bytes, int64_t length, node_id target, int64_t* rema
         length -= 3;
     }
     node_id n = target ? target : series::alloc(std::max<int64_t>(length, 1), 1, 0);
+    collector::keep_node k_n(&n); // widening may collect
     uint32_t unit = text::unit_of(memory::buffer_of(n));
     uint64_t before = memory::buffer_of(n)->used_bytes() / unit;
     reader r{bytes, bytes + length, line_end};
+    // The input may lie in a series buffer (a binary!) that a collection moves.
+    uint8_t* in = const_cast<uint8_t*>(r.p);
+    collector::pin p_in(&in);
     uint8_t* out = text::reserve_tail(n, uint64_t(length) * unit)->tail;
+    r.p = in;
+    r.end = in + length;
     for (;;) {
         uint32_t pending = 0;
         stop s = decode_at(unit, r, out, pending);
@@ -155,7 +162,11 @@ node_id load(const uint8_t* bytes, int64_t length, node_id target, int64_t* rema
             memory::buffer_of(n)->tail = out;
             return n;
         }
-        out = widen_for(n, out, pending, r.end - r.p);
+        int64_t left = r.end - r.p;
+        in = const_cast<uint8_t*>(r.p);
+        out = widen_for(n, out, pending, left);
+        r.p = in;
+        r.end = in + left;
         unit = text::unit_for(pending);
     }
 }
@@ -202,6 +213,7 @@ uint8_t* join_utf16(const uint8_t* units, int64_t count, uint8_t* out, bool line
 // needed, or a new buffer. [before] receives the units already there.
 node_id target_for(node_id target, int64_t count, uint32_t& unit, uint64_t& before) {
     node_id n = target ? target : series::alloc_by_encoding(count, unit);
+    collector::keep_node k_n(&n); // growing may collect
     series_buffer* b = memory::buffer_of(n);
     uint32_t have = text::unit_of(b);
     before = b->used_bytes() / have;
