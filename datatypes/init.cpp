@@ -2,7 +2,12 @@
 // children, because a child copies its parent's entries when it registers.
 #include "datatypes/init.h"
 
+#include "datatypes/char.h"
 #include "datatypes/core.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "datatypes/string.h"
+#include "datatypes/time.h"
 
 namespace zyl::datatypes {
 
@@ -11,7 +16,13 @@ void init_all() {
     unset::init();    // unset!
     none::init();     // none!
     logic::init();    // logic!
-    // Then, as they exist: series! block! string! binary! integer! symbol! context! word!
+    string::init();   // string! (series! and block! come first once they exist)
+    integer::init();  // integer!
+    char_::init();    // char!
+    float_::init();   // float!
+    percent::init();  // percent!
+    time::init();     // time!
+    // Then, as they exist: series! block! binary! integer! symbol! context! word!
     // lit-word! set-word! get-word! refinement! char! native! action! op! path! lit-path!
     // set-path! get-path! function! routine! paren! issue! url! file! object! bitset! triple!
     // float! typeset! error! vector! map! hash! pair! percent! tuple! time! tag! email!
