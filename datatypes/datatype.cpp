@@ -20,14 +20,14 @@ cell* make_in(node_id block, uint8_t type) { return series::append_value(block, 
 namespace {
 
 int32_t form(const cell* value, cell* buffer, const cell*, int32_t part) {
-    const name_entry& e = reg.names[value->w1];
+    const name_entry& e = entry_of(static_cast<uint8_t>(value->w1));
     string::concatenate_literal(buffer, std::string_view(e.name, e.name_length));
     return part - static_cast<int32_t>(e.name_length);
 }
 
 int32_t mold(const cell* value, cell* buffer, bool, bool all, bool, const cell*, int32_t part,
              int32_t) {
-    const name_entry& e = reg.names[value->w1];
+    const name_entry& e = entry_of(static_cast<uint8_t>(value->w1));
     std::string_view name(e.name, e.name_length + 1);
     if (all) string::concatenate_literal(buffer, "#(");
     string::concatenate_literal(buffer, name);

@@ -11,6 +11,27 @@ registry reg;
 
 void inherit_entry() {}
 
+namespace {
+
+constexpr name_entry fallback(const char* name, uint32_t chars) {
+    return name_entry{name, chars - 2, cell{T_unset, 0, 0, 0}};
+}
+
+// Names of every type id from the type list, for types that have not registered.
+const name_entry listed[MAX_TYPES] = {
+    fallback("unknown!", sizeof "unknown!"),
+#define ZYL_TYPE(id, ident, name, parent) fallback(name, sizeof name),
+#include "datatypes/types.inc"
+#undef ZYL_TYPE
+};
+
+} // namespace
+
+const name_entry& entry_of(uint8_t t) {
+    if (t < MAX_TYPES && reg.names[t].name) return reg.names[t];
+    return t < MAX_TYPES && listed[t].name ? listed[t] : listed[0];
+}
+
 void register_type(uint32_t count, uint8_t id, uint8_t parent, const char* name,
                    const action_fn* entries) {
     ZYL_ASSERT(id > 0 && id < MAX_TYPES && parent < MAX_TYPES);

@@ -63,7 +63,10 @@ inline action_fn action(uint8_t t, uint8_t slot) { return reg.actions[t * ACTION
 // The entry cast to the slot's signature [F].
 template <typename F> F action_as(uint8_t t, uint8_t slot) { return reinterpret_cast<F>(action(t, slot)); }
 
-inline const char* name_of(uint8_t t) { return reg.names[t].name; }
+// The name entry of type [t]: the registered one, or one made from the type list for a type
+// that has not registered (an id out of range gives "unknown!").
+const name_entry& entry_of(uint8_t t);
+inline const char* name_of(uint8_t t) { return entry_of(t).name; }
 
 } // namespace datatype
 } // namespace zyl

@@ -52,6 +52,8 @@ TEST_F(CoreTypes, FormAndMoldTexts) {
         {unset_value, "", "unset", "#(unset)"},
         {datatype::make_value(T_integer), "integer", "integer!", "#(integer!)"},
         {datatype::make_value(T_logic), "logic", "logic!", "#(logic!)"},
+        {datatype::make_value(T_tag), "tag", "tag!", "#(tag!)"}, // named before it registers
+        {datatype::make_value(200), "unknown", "unknown!", "#(unknown!)"},
     };
     for (auto& c : cases) {
         EXPECT_EQ(form(c.v), c.form);
