@@ -7,6 +7,7 @@
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "datatypes/time.h"
 
 namespace zyl::datatypes {
@@ -18,6 +19,7 @@ void init_all() {
     logic::init();    // logic!
     string::init();   // string! (series! and block! come first once they exist)
     integer::init();  // integer!
+    symbol::init();   // symbol!
     char_::init();    // char!
     float_::init();   // float!
     percent::init();  // percent!

@@ -11,6 +11,7 @@
 #include "eval/stack.h"
 #include "runtime/error.h"
 #include "runtime/extres.h"
+#include "runtime/hashtable.h"
 
 namespace zyl::collector {
 
@@ -40,8 +41,6 @@ struct pin_entry {
 };
 std::vector<pin_entry> pin_table;
 
-void default_mark_table(node_id t) { mark_series_cells(t); }
-
 // {== Mark
 
 void mark_cell(const cell* c) {
@@ -59,7 +58,7 @@ void mark_cell(const cell* c) {
         mark_series(c->w2);
         break;
     case T_context:
-        if (c->w1) gc.mark_table(c->w1);
+        if (c->w1) hashtable::mark(c->w1);
         if (!(c->header & CTX_STACK_VALUES)) mark_series_cells(c->w2);
         break;
     case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_refinement:
@@ -83,7 +82,7 @@ void mark_cell(const cell* c) {
         break;
     case T_hash: case T_map:
         mark_series_cells(c->w2);
-        if (c->w3) gc.mark_table(c->w3);
+        if (c->w3) hashtable::mark(c->w3);
         break;
     case T_handle:
         if (static_cast<int32_t>(c->w3) >= 0) extres::mark(static_cast<int32_t>(c->w3));
@@ -266,7 +265,6 @@ void mark_values(const cell* first, const cell* end) {
 }
 
 void collect() {
-    if (!gc.mark_table) gc.mark_table = default_mark_table;
     gc.collecting = true;
     mark_roots();
     extres::sweep();

@@ -32,8 +32,6 @@ struct state {
     node_id root_block;  // the run-time's root block, 0 until start-up makes it
     mark_hook hooks[MAX_MARK_HOOKS];
     uint32_t hook_count; // entries used; removed ones are null
-    // Marks the hash table of a context, hash! or map!; a plain series mark until tables exist.
-    void (*mark_table)(node_id table);
 };
 
 extern state gc;
