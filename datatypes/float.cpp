@@ -13,6 +13,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "eval/stack.h"
+#include "lexer/convert.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
 #include "runtime/unicode_text.h"
@@ -475,10 +476,11 @@ double read_float(char* t, size_t n, int extra_exponent) {
 } // namespace
 
 double from_text(const cell* text, bool& ok) {
-    char t[MAX_FLOAT_TEXT + 1];
-    size_t n;
-    ok = copy_ascii(text, t, n, false) && n > 0 && float_form(t, n, true);
-    return ok ? read_float(t, n, 0) : std::nan("");
+    unicode::text::range r = unicode::text::range_of(text, -1);
+    int32_t status;
+    double d = lexer::text_to_float(r.start, 0, size_t(r.end - r.start) / r.unit, r.unit, status);
+    ok = status == 0;
+    return d;
 }
 
 double load_number_text(const cell* text, bool& ok) {

@@ -103,7 +103,8 @@ cell* round(cell* value, const cell* scale, bool even, bool down, bool half_down
 void power();
 
 // The number written in text value [text] from its index: sign, digits with "'", one "."
-// or ",", exponent. [ok] is false on anything else. Stands in for the lexer's text-to-float.
+// or ",", exponent. [ok] is false on anything else. The lexer's text-to-float conversion
+// (lexer/convert.h) reads it.
 double from_text(const cell* text, bool& ok);
 // A number as text loads it for percent!: a float or integer form, or one ending in "%"
 // (read as its fraction). Stands in for loading the text until the lexer exists.

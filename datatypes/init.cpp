@@ -2,13 +2,28 @@
 // children, because a child copies its parent's entries when it registers.
 #include "datatypes/init.h"
 
+#include "datatypes/binary.h"
+#include "datatypes/bitset.h"
+#include "datatypes/block.h"
 #include "datatypes/char.h"
+#include "datatypes/context.h"
 #include "datatypes/core.h"
+#include "datatypes/file_url.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/issue.h"
+#include "datatypes/pair.h"
+#include "datatypes/paren.h"
+#include "datatypes/point.h"
+#include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/tag_email.h"
 #include "datatypes/time.h"
+#include "datatypes/triple.h"
+#include "datatypes/tuple.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
 
 namespace zyl::datatypes {
 
@@ -17,13 +32,35 @@ void init_all() {
     unset::init();    // unset!
     none::init();     // none!
     logic::init();    // logic!
-    string::init();   // string! (series! and block! come first once they exist)
+    series::init();   // series!
+    block::init();    // block!
+    string::init();   // string!
+    binary::init();   // binary!
     integer::init();  // integer!
     symbol::init();   // symbol!
+    context::init();  // context!
+    word::init();     // word!
+    lit_word::init(); // lit-word!
+    set_word::init(); // set-word!
+    get_word::init(); // get-word!
+    refinement::init(); // refinement!
     char_::init();    // char!
+    paren::init();    // paren!
+    issue::init();    // issue!
+    url::init();      // url!
+    file::init();     // file!
+    bitset::init();   // bitset!
+    triple::init();   // triple!
     float_::init();   // float!
+    typeset::init();  // typeset!
+    pair::init();     // pair!
     percent::init();  // percent!
+    tuple::init();    // tuple!
     time::init();     // time!
+    tag::init();      // tag!
+    email::init();    // email!
+    point2D::init();  // point2D!
+    point3D::init();  // point3D!
     // Then, as they exist: series! block! binary! integer! symbol! context! word!
     // lit-word! set-word! get-word! refinement! char! native! action! op! path! lit-path!
     // set-path! get-path! function! routine! paren! issue! url! file! object! bitset! triple!

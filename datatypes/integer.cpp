@@ -10,6 +10,7 @@
 #include "datatypes/float.h"
 #include "datatypes/string.h"
 #include "eval/stack.h"
+#include "lexer/convert.h"
 #include "runtime/error.h"
 #include "runtime/unicode_text.h"
 #include "runtime/values.h"
@@ -99,28 +100,7 @@ void math_op(int32_t op, int32_t a, int32_t b, cell* result, bool integer_quotie
 
 int32_t from_text(const cell* text, int32_t& status) {
     unicode::text::range r = unicode::text::range_of(text, -1);
-    const uint8_t* p = r.start;
-    bool negative = false;
-    if (p < r.end) {
-        uint32_t c = unicode::text::get(p, r.unit);
-        if (c == '+' || c == '-') {
-            negative = c == '-';
-            p += r.unit;
-        }
-    }
-    int64_t value = 0;
-    bool digits = false;
-    const int64_t limit = negative ? 2147483648LL : 2147483647LL;
-    for (; p < r.end; p += r.unit) {
-        uint32_t c = unicode::text::get(p, r.unit);
-        if (c == '\'') continue;
-        if (c < '0' || c > '9') return status = -1, 0;
-        value = value * 10 + (c - '0');
-        if (value > limit) return status = -2, 0;
-        digits = true;
-    }
-    status = digits ? 0 : -1; // a text without digits is no number
-    return static_cast<int32_t>(negative ? -value : value);
+    return lexer::text_to_integer(r.start, 0, size_t(r.end - r.start) / r.unit, r.unit, status);
 }
 
 namespace {

@@ -64,8 +64,8 @@ std::string_view form_text(int32_t n, char (&buffer)[12]);
 void math_op(int32_t op, int32_t a, int32_t b, cell* result, bool integer_quotient = false);
 
 // The integer written in text value [text] from its index: optional sign, decimal digits,
-// "'" skipped. [status] is 0, -1 for a bad character (or no digit), -2 for overflow.
-// Stands in for the lexer's text-to-integer conversion until the lexer exists.
+// "'" skipped. [status] is 0, -1 for a bad character (or no digit), -2 for overflow. The
+// lexer's text-to-integer conversion (lexer/convert.h) reads it.
 int32_t from_text(const cell* text, int32_t& status);
 
 // Whether [t] is one of the text types that make and to read characters from.

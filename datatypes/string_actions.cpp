@@ -235,7 +235,8 @@ cell* take(cell* series, const cell* part, bool deep, bool last) {
         node_id n = series::copy_part(series->w2, start, count);
         result = cell{series->type(), 0, n, 0};
     } else {
-        result = cell{T_char_, 0, rs_abs_char_at(series, start), 0};
+        uint8_t unit_type = series->type() == T_binary ? T_integer : T_char_; // a binary's unit is a byte
+        result = cell{unit_type, 0, rs_abs_char_at(series, start), 0};
     }
     remove_part(series, start, count);
     detail::tell_owner(series, "taken");

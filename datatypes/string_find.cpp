@@ -98,7 +98,7 @@ needle make_needle(const cell* series, const cell* value, bool cs, bool& pushed)
     pushed = false;
     if (t == T_char_) return {needle_kind::unit, fold(value->w2, cs), value, 1};
     if (t == T_bitset) return {needle_kind::bitset, 0, value, 1};
-    if ((t == T_integer) && series->type() == T_binary) return {needle_kind::unit, value->w2 & 0xFF, value, 1};
+    if ((t == T_integer) && series->type() == T_binary) return {needle_kind::unit, value->w2, value, 1};
     if (t == T_binary && series->type() != T_binary) error::raise(error::cat_script, error::script_invalid_arg, value);
     if (is_text_type(t) && t != T_tag) return {needle_kind::text, 0, value, length_of(value)};
     if (t == T_binary) return {needle_kind::text, 0, value, length_of(value)};
@@ -125,7 +125,9 @@ hit locate(cell* series, const cell* value, const cell* part, bool case_, bool s
         if (n < 1) return {false, 0, 0};
         count = uint32_t(std::min<int64_t>(n, room));
     }
-    search_options o{case_ || same, last || reverse, match, last && !reverse, uint32_t(step)};
+    // Bytes are not letters: a binary is searched exactly.
+    bool exact = case_ || same || series->type() == T_binary;
+    search_options o{exact, last || reverse, match, last && !reverse, uint32_t(step)};
     bool pushed;
     needle nd = make_needle(series, value, o.case_sensitive, pushed);
     hit h = reverse ? scan(series, idx - count, idx, nd, o) : scan(series, idx, idx + count, nd, o);

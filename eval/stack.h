@@ -104,10 +104,12 @@ inline bool ready() { return es.bottom != nullptr; }
 
 inline void reset() { es.top = es.base; }
 inline void keep() { es.top = es.base + 1; }
-// The cell at top, not initialised; top advances.
+// The cell at top, marked unset (a collection may run before the caller fills it, and must
+// not read an old value there); top advances.
 inline cell* push_slot() {
     cell* c = es.top++;
     if (ZYL_UNLIKELY(es.top >= es.end)) overflow();
+    c->header = T_unset;
     return c;
 }
 inline cell* push(const cell* v) {

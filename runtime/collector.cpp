@@ -153,6 +153,13 @@ void build_pin_table() {
 
 uint32_t footprint(const series_buffer* b) { return BUFFER_OVERHEAD + b->size; }
 
+// Frees the node of dead buffer [b] when the node still leads to it.
+void free_node_of(const series_buffer* b) {
+    if (!b->node) return; // abandoned by an expansion
+    ZYL_ASSERT(*memory::slot_of(b->node) == reinterpret_cast<uint64_t>(b));
+    queue_free_node(b->node);
+}
+
 // Moves the run of live buffers [from, from + len) to [to] and fixes what points into it.
 void move_run(uint8_t* from, uint64_t len, uint8_t* to) {
     if (from == to) return;
@@ -180,7 +187,7 @@ bool compact_frame(series_frame* prev, series_frame* f) {
     while (p < f->heap) {
         auto* b = reinterpret_cast<series_buffer*>(p);
         if (!(b->flags & SERIES_MARK)) {
-            queue_free_node(b->node);
+            free_node_of(b);
             if (!free_start) free_start = p;
             p += footprint(b);
             continue;

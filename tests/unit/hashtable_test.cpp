@@ -745,7 +745,11 @@ TEST_F(HashtableTest, StampedTablesReplaceTheirKeysAfterNodesMove) {
     EXPECT_EQ(rec(t)->stamp, relocations + 1);
 
     node_id blocks = series::alloc_cells(8);
-    for (int i = 0; i < 8; i++) series::append_unset_cell(blocks)[0] = cell{T_block, 0, series::alloc_cells(1), 0};
+    for (int i = 0; i < 8; i++) {
+        node_id inner = series::alloc_cells(1); // blocks that differ by content, not only by node
+        series::append_value(inner, cell{T_integer, 0, static_cast<uint32_t>(i), 0});
+        series::append_unset_cell(blocks)[0] = cell{T_block, 0, inner, 0};
+    }
     cell b = {T_block, 0, blocks, 0};
     node_id h = init(8, &b, KIND_HASH, 1);
     EXPECT_EQ(rec(h)->stamp, relocations + 1); // blocks hash by reference

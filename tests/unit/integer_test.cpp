@@ -134,9 +134,9 @@ TEST_F(IntegerTest, FloatOperandsGoToTheFloatArithmetic) {
     // Division by a float zero is IEEE; by an integer zero, a math error.
     EXPECT_TRUE(std::isinf(float_::get(&(t = math(A_divide, I(1), F(0.0))))));
     EXPECT_TRUE(raises(error::cat_script, error::script_cannot_use, [] { math(A_or_t, I(1), F(1.0)); }));
-    // Types that do not exist yet are invalid until they register their entries.
+    // A type without arithmetic entries is an invalid operand.
     EXPECT_TRUE(raises(error::cat_script, error::script_invalid_type,
-                       [] { math(A_add, I(1), cell{T_pair, 0, 1, 2}); }));
+                       [] { math(A_add, I(1), cell{T_image, 0, 0, 0}); }));
     EXPECT_TRUE(raises(error::cat_script, error::script_not_related,
                        [] { math(A_subtract, I(1), cell{T_tuple, 0, 0, 0}); }));
     EXPECT_TRUE(raises(error::cat_script, error::script_not_related,

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/init.h"
 #include "datatypes/registry.h"
 #include "eval/stack.h"
+#include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 
@@ -15,6 +17,7 @@ namespace zyl::testing {
 
 struct RuntimeTest : ::testing::Test {
     void SetUp() override {
+        collector::gc = {}; // no hook of an earlier test's (freed) tables
         memory::init();
         memory::new_node_frame(NODE_FRAME_SLOTS);
         memory::new_series_frame();
@@ -22,6 +25,8 @@ struct RuntimeTest : ::testing::Test {
         stack::create(1, 2);
     }
     void TearDown() override {
+        context::forget_global();
+        collector::gc = {};
         es = eval_stack{};
         memory::free_all();
     }

@@ -1,0 +1,33 @@
+// lexer/loaders.h: the loaders of the value tokens, which the scanning loop calls through the
+// loader table. Each takes a routine's arguments (lexer/internal.h): with mode 1 it pushes the
+// value on the output stack, with mode 0 it only checks the text; bad text raises `invalid`
+// for the token's datatype. Not an interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zyl::lexer {
+
+struct state;
+
+void load_string(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_raw_string(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_word(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_issue(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_refinement(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_integer(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_hex(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_float(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_special_float(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_percent(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_char(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_time(state& st, size_t start, size_t end, uint32_t flags, int mode);
+// The token kinds whose datatypes cannot hold a value yet: `invalid` for the token's type.
+void load_pending(state& st, size_t start, size_t end, uint32_t flags, int mode);
+
+// The code point of the escape at [p] (just after its `^`), [end] bounding it; advances [p].
+// Answers -1 for a bad escape.
+int32_t read_escape(const uint8_t*& p, const uint8_t* end);
+
+} // namespace zyl::lexer

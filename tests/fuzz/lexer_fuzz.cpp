@@ -1,0 +1,148 @@
+// tests/fuzz/lexer_fuzz.cpp: the lexer's fuzz target: arbitrary bytes through every mode of the
+// lexer (loading, one value at a time, scan only, events, binary! and string! input), under
+// ASan and UBSan. Built for libFuzzer with clang, or linked with the replay driver.
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "datatypes/core.h"
+#include "datatypes/init.h"
+#include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "eval/stack.h"
+#include "lexer/internal.h"
+#include "lexer/lexer.h"
+#include "runtime/case.h"
+#include "runtime/collector.h"
+#include "runtime/error.h"
+#include "runtime/extres.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
+
+using namespace zyl;
+
+namespace {
+
+constexpr size_t MAX_INPUT = 1 << 16;
+constexpr uint32_t RUNS_PER_RUNTIME = 400; // the symbol table only grows: start afresh now and then
+
+uint32_t runs = 0;
+
+void start_runtime() {
+    memory::init();
+    memory::new_node_frame(NODE_FRAME_SLOTS);
+    memory::new_series_frame();
+    datatypes::init_all();
+    stack::create(1, 2);
+    unicode::init_case_tables();
+    extres::init();
+    symbol::init_table(series::alloc_cells(symbol::TABLE_SIZE));
+    lexer::init();
+    collector::gc.active = true;
+}
+
+void stop_runtime() {
+    mm.stress_every = 0;
+    collector::gc = {};
+    extres::shutdown();
+    symbol::table = {};
+    es = eval_stack{};
+    memory::free_all();
+}
+
+// Runs [body] under a try frame; a raised error is an answer like any other.
+template <typename F> void guarded(F body) {
+    cell* top = es.top;
+    cell w{T_word, 0, 1, 0};
+    stack::mark_try(&w);
+    try {
+        body();
+        stack::pop_frame();
+    } catch (const error::raised&) {
+        es.throw_code = THROW_NONE;
+    }
+    es.base = es.bottom;
+    es.top = top;
+    if (lexer::out.top != 0 || lexer::chain_tail) __builtin_trap(); // a scan left state behind
+}
+
+// A callback whose answers follow the input: each event kind is refused now and then.
+struct chooser {
+    uint32_t seed;
+    uint32_t count = 0;
+    static bool answer(void* self, lexer::event& e) {
+        auto* c = static_cast<chooser*>(self);
+        uint32_t h = (c->seed ^ (++c->count * 0x9E3779B9u) ^ uint32_t(e.kind) * 31u) * 0x85EBCA6Bu;
+        if (e.input && (h >> 28) == 3) e.input->w1 += h & 3; // moves the scan now and then
+        return (h >> 24) % 11 != 0;
+    }
+};
+
+uint64_t loaded_count(const cell* r) {
+    if (r->type() != T_block) return UINT64_MAX;
+    return series::length(r->w2) - r->w1;
+}
+
+void run_modes(const uint8_t* text, size_t n, uint32_t seed) {
+    cell* result = stack::push(&none_value);
+    uint64_t from_memory = UINT64_MAX;
+    guarded([&] {
+        lexer::scan(result, text, int64_t(n), {});
+        from_memory = loaded_count(result);
+    });
+    // One value at a time, as `load/next` and parse's datatype rules walk their input.
+    size_t pos = 0;
+    for (int i = 0; i < 64 && pos < n; i++) {
+        int64_t used = 0;
+        lexer::options o;
+        o.one_value = true;
+        o.load = (seed >> (i % 8)) & 1;
+        guarded([&] { lexer::scan(result, text + pos, int64_t(n - pos), o, &used); });
+        if (used <= 0) break;
+        pos += size_t(used);
+    }
+    // Events, loading or not.
+    for (bool load : {true, false}) {
+        chooser c{seed};
+        lexer::callback cb{&chooser::answer, &c, seed % 5 == 0 ? uint32_t(lexer::EV_ALL) : seed % 64, none_value};
+        lexer::options o;
+        o.events = &cb;
+        o.load = load;
+        guarded([&] { lexer::scan(result, text, int64_t(n), o); });
+    }
+    // binary! input, with a collection at every allocation for small inputs: it moves.
+    node_id bin = series::alloc_bytes(n);
+    series_buffer* b = memory::buffer_of(bin);
+    if (n) std::memcpy(b->head, text, n);
+    b->tail = b->head + n;
+    cell* input = stack::push(&none_value);
+    *input = cell{T_binary, 0, bin, 0};
+    if (n < 512 && seed % 3 == 0) mm.stress_every = 1;
+    uint64_t from_binary = UINT64_MAX;
+    guarded([&] {
+        lexer::scan_binary(result, input, -1, {});
+        from_binary = loaded_count(result);
+    });
+    mm.stress_every = 0;
+    if (from_binary != from_memory) __builtin_trap(); // the two inputs must load alike
+    // string! input, when the bytes are UTF-8.
+    guarded([&] {
+        string::load_at(text, int64_t(n), input, string::ENCODING_UTF8);
+        lexer::scan_string(result, input, -1, {});
+    });
+    es.top = es.bottom;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > MAX_INPUT) return 0;
+    if (runs++ % RUNS_PER_RUNTIME == 0) {
+        if (runs > 1) stop_runtime();
+        start_runtime();
+    }
+    std::vector<uint8_t> text(data, data + size); // memory that does not move
+    uint32_t seed = size ? data[0] * 131u + data[size - 1] + uint32_t(size) : 7;
+    run_modes(text.data(), size, seed);
+    return 0;
+}
