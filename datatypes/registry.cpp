@@ -5,6 +5,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "datatypes/word.h"
+
 namespace zyl::datatype {
 
 registry reg;
@@ -46,11 +48,18 @@ void register_type(uint32_t count, uint8_t id, uint8_t parent, const char* name,
     if (id > reg.highest) reg.highest = id;
     size_t len = std::strlen(name);
     reg.names[id] = name_entry{name, static_cast<uint32_t>(len ? len - 1 : 0), cell{T_unset, 0, 0, 0}};
+    if (reg.words_made) reg.names[id].word = word::load(name); // a type that registers late
     action_fn* row = &reg.actions[id * ACTION_ROW];
     for (uint32_t s = 0; s < ACTION_SLOTS; s++) {
         action_fn e = entries[s];
         row[s] = (parent != 0 && e == ZYL_INHERIT) ? reg.actions[parent * ACTION_ROW + s] : e;
     }
+}
+
+void make_words() {
+    for (uint32_t t = 1; t <= reg.highest; t++)
+        if (reg.names[t].name) reg.names[t].word = word::load(reg.names[t].name);
+    reg.words_made = true;
 }
 
 void register_type(uint8_t id, uint8_t parent, const char* name, std::initializer_list<action_fn> entries) {

@@ -58,6 +58,10 @@ void register_type(uint32_t count, uint8_t id, uint8_t parent, const char* name,
 // register_type from a list of entries.
 void register_type(uint8_t id, uint8_t parent, const char* name, std::initializer_list<action_fn> entries);
 
+// Makes the name word of every registered type; from then on a type that registers gets its
+// name word at once. Needs the symbol table and the global context.
+void make_words();
+
 // The entry of [slot] for type [t], null when absent.
 inline action_fn action(uint8_t t, uint8_t slot) { return reg.actions[t * ACTION_ROW + slot - 1]; }
 // The entry cast to the slot's signature [F].

@@ -18,6 +18,7 @@ namespace zyl::testing {
 struct RuntimeTest : ::testing::Test {
     void SetUp() override {
         collector::gc = {}; // no hook of an earlier test's (freed) tables
+        datatype::reg.words_made = false; // no name words until a test makes the global context
         memory::init();
         memory::new_node_frame(NODE_FRAME_SLOTS);
         memory::new_series_frame();

@@ -338,6 +338,19 @@ TEST_F(WordTest, WordsAreMadeAndMoldedUnderCollectionStress) {
     EXPECT_EQ(mold(word::load("alpha")), "alpha");
 }
 
+TEST_F(WordTest, DatatypeNameWords) {
+    datatype::make_words();
+    const cell& w = datatype::reg.names[T_integer].word;
+    EXPECT_EQ(w.type(), T_word);
+    EXPECT_EQ(w.w1, context::global());
+    EXPECT_EQ(w.w2, symbol::make_from_text(reinterpret_cast<const uint8_t*>("integer!"), 8));
+    // A type that registers after the words exist gets its name word at once.
+    action_fn row[ACTION_SLOTS] = {};
+    datatype::register_type(ACTION_SLOTS + 3, T_event, 0, "event!", row);
+    EXPECT_EQ(datatype::reg.names[T_event].word.type(), T_word);
+    datatype::reg.words_made = false;
+}
+
 TEST_F(WordTest, PredefinedWords) {
     EXPECT_EQ(symbol::resolve(word::load("self").w2), words::sym.self);
     EXPECT_EQ(symbol::resolve(word::load("Self").w2), words::sym.self);
