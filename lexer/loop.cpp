@@ -1,8 +1,5 @@
 // lexer/loop.cpp: the scanning loop: finds each token with the tables, then runs its scanner
 // and loader, sends the events and decides when a one-value or scan-only run stops.
-#include <cstring>
-
-#include "eval/stack.h"
 #include "lexer/internal.h"
 #include "runtime/unicode.h"
 
@@ -152,6 +149,48 @@ bool one_done(const state& st, uint8_t final_) {
     return n == 0 || (n == 1 && out.cells[st.stack_base].type() != T_MARKER);
 }
 
+// Step 4: the token's fields, and where the scan resumes after it unless a routine says.
+void begin_token(state& st, token& t) {
+    if (t.final_ == F_RAW_STRING ||
+        (t.final_ == F_ERROR && t.prev >= S_RAW_BODY && t.prev <= S_RAW_CLOSE && st.base[t.start] == '%'))
+        settle_raw_string(st, t);
+    st.token_start = t.start;
+    st.token_end = t.end;
+    st.prev_state = t.prev;
+    st.final_state = t.final_;
+    st.loaded_type = -1;
+    st.token_type = types[t.final_];
+    bool last = includes_last[t.final_] || (t.final_ == F_FILE && t.prev == S_QUOTED_FILE);
+    st.pos = t.end + (last ? 1 : 0);
+}
+
+// Step 6: Unicode spaces before a token separate it from the last one (the table took them
+// for the start of a word). Answers true when the scan starts again after them; when they run
+// to the input's end, the token becomes the end.
+bool skip_leading_spaces(state& st, token& t) {
+    if (st.start_state != S_START || t.start >= st.length || st.base[t.start] < 0xC2) return false;
+    size_t after = skip_unicode_spaces(st, t.start, t.end);
+    if (after == t.start) return false;
+    st.pos = after;
+    if (after < st.length) return true;
+    st.token_type = 0;
+    t.final_ = st.final_state = F_END;
+    return false;
+}
+
+// Steps 7 and 8: ask the callback, then run the token's scanner or its check and loader.
+void run_token(state& st, const token& t, bool one_value, bool scan_only) {
+    routine sc = scanners[t.final_ - FIRST_FINAL];
+    if (scan_only && t.final_ <= F_STRING && sc) call(sc, st, t, 0); // containers are tracked
+    bool proceed = !scan_only;
+    if (st.events)
+        proceed = st.brace_depth > 0 || emit(st, EV_PRESCAN, reported_type(t.final_), nullptr, t.start,
+                                             is_open_token(t.final_) ? t.start : st.pos);
+    if (take_moved(st) || !proceed) return;
+    if (t.final_ >= F_STRING) value_token(st, t, !one_value || st.loading);
+    else if (sc) call(sc, st, t, st.loading ? 1 : 0);
+}
+
 } // namespace
 
 void scan_tokens(state& st, bool one_value, bool scan_only) {
@@ -159,50 +198,15 @@ void scan_tokens(state& st, bool one_value, bool scan_only) {
     do {
         st.lines_crossed = carried;
         carried = 0;
+        st.moved = false; // a move inside a scanner's event has already set pos
         token t = find_token(st);
-        if (t.final_ == F_RAW_STRING ||
-            (t.final_ == F_ERROR && t.prev >= S_RAW_BODY && t.prev <= S_RAW_CLOSE && st.base[t.start] == '%'))
-            settle_raw_string(st, t);
-        st.token_start = t.start;
-        st.token_end = t.end;
-        st.prev_state = t.prev;
-        st.final_state = t.final_;
-        st.loaded_type = -1;
-        st.token_type = types[t.final_];
-        bool last = includes_last[t.final_] || (t.final_ == F_FILE && t.prev == S_QUOTED_FILE);
-        st.pos = t.end + (last ? 1 : 0);
-        routine sc = scanners[t.final_ - FIRST_FINAL];
-        if (st.start_state == S_START && t.start < st.length && st.base[t.start] >= 0xC2) {
-            // Unicode spaces before a token separate it from the last: the scan starts again
-            // after them (the table took them for the start of a word).
-            size_t after = skip_unicode_spaces(st, t.start, t.end);
-            if (after > t.start) {
-                st.pos = after;
-                if (after < st.length) {
-                    carried = st.lines_crossed;
-                    continue;
-                }
-                st.token_type = 0;
-                t.final_ = st.final_state = F_END;
-                sc = scanners[F_END - FIRST_FINAL];
-            }
+        begin_token(st, t);
+        if (skip_leading_spaces(st, t)) {
+            carried = st.lines_crossed;
+            continue;
         }
-        if (scan_only && t.final_ <= F_STRING && sc) call(sc, st, t, 0);
         bool began_in_point = st.start_state == S_POINT;
-        bool proceed;
-        if (st.events)
-            proceed = st.brace_depth > 0 || emit(st, EV_PRESCAN, reported_type(t.final_), nullptr, t.start,
-                                                 is_open_token(t.final_) ? t.start : st.pos);
-        else
-            proceed = !scan_only;
-        if (take_moved(st)) continue;
-        if (proceed) {
-            if (t.final_ < F_STRING) {
-                if (sc) call(sc, st, t, st.loading ? 1 : 0);
-            } else {
-                value_token(st, t, !one_value || st.loading);
-            }
-        }
+        run_token(st, t, one_value, scan_only);
         if (began_in_point) st.start_state = S_START; // a point literal is one token
         st.last_type = st.token_type;
         if ((one_value || scan_only) && one_done(st, t.final_)) return;

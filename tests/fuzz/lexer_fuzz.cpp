@@ -5,10 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/init.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "eval/stack.h"
 #include "lexer/internal.h"
 #include "lexer/lexer.h"
@@ -37,6 +39,7 @@ void start_runtime() {
     unicode::init_case_tables();
     extres::init();
     symbol::init_table(series::alloc_cells(symbol::TABLE_SIZE));
+    context::make_global();
     lexer::init();
     collector::gc.active = true;
 }
@@ -45,6 +48,7 @@ void stop_runtime() {
     mm.stress_every = 0;
     collector::gc = {};
     extres::shutdown();
+    context::forget_global();
     symbol::table = {};
     es = eval_stack{};
     memory::free_all();
@@ -125,11 +129,13 @@ void run_modes(const uint8_t* text, size_t n, uint32_t seed) {
     });
     mm.stress_every = 0;
     if (from_binary != from_memory) __builtin_trap(); // the two inputs must load alike
-    // string! input, when the bytes are UTF-8.
+    // string! input, when the bytes are UTF-8, and what word! reads through the lexer.
     guarded([&] {
         string::load_at(text, int64_t(n), input, string::ENCODING_UTF8);
         lexer::scan_string(result, input, -1, {});
+        word::load_value(input, result);
     });
+    if (n < 256) word::scan_type(text, uint32_t(n));
     es.top = es.bottom;
 }
 
