@@ -25,7 +25,7 @@ uint32_t buckets_for_request(uint64_t request) {
     return std::max<uint32_t>(4, hash::next_pow2(static_cast<uint32_t>(request)));
 }
 
-node_id alloc_filled(uint32_t bytes, uint8_t byte) {
+node_id alloc_filled(uint64_t bytes, uint8_t byte) {
     node_id n = series::alloc_fill(bytes, byte);
     series_buffer* b = memory::buffer_of(n);
     b->tail = b->end(); // the whole data area is filled: it all belongs to the array
@@ -63,12 +63,16 @@ bool hashes_by_reference(uint8_t type) {
 
 // Allocates the arrays of the record of [t]: each is stored as soon as it exists, so that
 // the table, kept alive by its caller, keeps them.
-void alloc_arrays(node_id t, uint32_t size) {
+void alloc_arrays(node_id t, uint32_t size, uint32_t sub) {
     uint32_t buckets = rec(t)->buckets;
     node_id flags = alloc_flags(buckets);
     rec(t)->flags = flags;
-    node_id keys = alloc_filled(buckets * 4, 0);
+    node_id keys = alloc_keys(buckets);
     rec(t)->keys = keys;
+    if (rec(t)->kind == KIND_WORD && sub == SUB_SYMBOLS) {
+        node_id names = alloc_names(size);
+        rec(t)->positions = names;
+    }
     if (rec(t)->kind != KIND_HASH) return;
     node_id positions = alloc_filled(size * 4, 0xFF);
     rec(t)->positions = positions;
@@ -122,7 +126,7 @@ node_id init(uint32_t size, const cell* value, uint32_t kind, uint32_t sub) {
     node_id t = alloc_record();
     guard.set(data, t);
     fill_record(t, size, kind, sub, data);
-    alloc_arrays(t, size);
+    alloc_arrays(t, size, sub);
     if (given) rebuild_index(t, value->w1, kind == KIND_MAP ? 2 : 1);
     return t;
 }
@@ -138,6 +142,7 @@ node_id copy_words(node_id source) {
     rec(t)->keys = keys;
     node_id data = series::copy_buffer(rec(source)->data);
     rec(t)->data = data;
+    copy_names(source, t);
     return t;
 }
 
@@ -147,13 +152,14 @@ node_id copy(node_id t, node_id data) {
     std::memcpy(rec(c), rec(t), sizeof(record));
     record* r = rec(c);
     r->flags = r->keys = r->chains = 0;
-    if (r->kind == KIND_HASH) r->positions = 0;
+    if (r->kind <= KIND_WORD) r->positions = 0;
     r->data = data;
     node_id flags = series::copy_buffer(rec(t)->flags);
     rec(c)->flags = flags;
     node_id keys = series::copy_buffer(rec(t)->keys);
     rec(c)->keys = keys;
     if (rec(c)->kind == KIND_HASH) copy_positions(t, c);
+    if (rec(c)->kind == KIND_WORD) copy_names(t, c);
     return c;
 }
 
@@ -162,25 +168,19 @@ node_id copy(node_id t, node_id data) {
 
 namespace {
 
-// The cell that bucket key [key] names: a cell position, or the byte offset of a node-keyed
-// entry, whose key node is in word 1.
-inline const cell* key_cell(const view& v, uint32_t key, bool by_node) {
-    return by_node ? reinterpret_cast<const cell*>(reinterpret_cast<const uint8_t*>(v.cells) + key) : v.cells + key;
-}
-
-// Places [key], taken from the old buckets of [v], into the new flags [fresh]: when the bucket
-// it takes still holds a live old key, that key is kicked out and placed next.
-void kick_out(view& v, uint8_t* fresh, uint32_t mask, uint32_t old_buckets, uint32_t key, bool by_node) {
+// Places slot [s], taken from the old buckets of [v], into the new flags [fresh]: when the
+// bucket it takes still holds a live old key, that key is kicked out and placed next. The
+// stored hashes place every key: no value is read.
+void kick_out(view& v, uint8_t* fresh, uint32_t mask, uint32_t old_buckets, slot s) {
     for (;;) {
-        const cell* c = key_cell(v, key, by_node);
-        uint32_t i = (by_node ? hash::mix32(c->w1) : hash_of(c)) & mask, step = 0;
+        uint32_t i = s.hash & mask, step = 0;
         while (!is_empty(fresh, i)) i = (i + ++step) & mask;
         set_live(fresh, i);
         if (i >= old_buckets || !is_live(v.flags, i)) {
-            v.keys[i] = key;
+            v.slots[i] = s;
             return;
         }
-        std::swap(key, v.keys[i]);
+        std::swap(s, v.slots[i]);
         set_deleted(v.flags, i);
     }
 }
@@ -194,17 +194,19 @@ void rehash(node_id t, uint32_t request) {
     uint32_t old_buckets = rec(t)->buckets;
     if (buckets > old_buckets) {
         node_id keys = rec(t)->keys;
-        series_buffer* b = series::expand(keys, uint64_t(buckets) * 4);
-        b->tail = b->head + uint64_t(buckets) * 4;
+        series_buffer* b = series::expand(keys, uint64_t(buckets) * sizeof(slot));
+        b->tail = b->head + uint64_t(buckets) * sizeof(slot);
+        memory::fill(b->head + uint64_t(old_buckets) * sizeof(slot), b->tail, 0xFF); // new keys NO_KEY
     }
     node_id fresh = alloc_flags(buckets); // the last allocation: nothing moves after it
     view v = view_of(t);
-    bool by_node = v.r->kind >= KIND_POINTER;
+    uint8_t* flags = array_of(fresh);
     for (uint32_t j = 0; j < old_buckets; j++) {
-        if (j + 16 < old_buckets) __builtin_prefetch(key_cell(v, v.keys[j + 16], by_node)); // cells lie anywhere
         if (!is_live(v.flags, j)) continue;
         set_deleted(v.flags, j);
-        kick_out(v, bytes_of(fresh), buckets - 1, old_buckets, v.keys[j], by_node);
+        slot s = v.slots[j];
+        v.slots[j].key = NO_KEY; // vacated, unless a key lands here again
+        kick_out(v, flags, buckets - 1, old_buckets, s);
     }
     v.r->flags = fresh;
     v.r->buckets = buckets;
@@ -222,7 +224,7 @@ void clear_and_size(node_id t, uint32_t n) {
     if (r->stamp) r->stamp = fresh_stamp();
     node_id flags = alloc_flags(rec(t)->buckets);
     rec(t)->flags = flags;
-    node_id keys = alloc_filled(rec(t)->buckets * 4, 0);
+    node_id keys = alloc_keys(rec(t)->buckets);
     rec(t)->keys = keys;
     reset_positions(t);
     uint32_t count = cell_count(rec(t)->data);
@@ -235,7 +237,10 @@ void clear(node_id t) {
     array::clear(r->data);
     series_buffer* f = memory::buffer_of(r->flags);
     memory::fill(f->data(), f->end(), FLAGS_ALL_EMPTY);
+    series_buffer* k = memory::buffer_of(r->keys);
+    memory::fill(k->data(), k->end(), 0xFF); // every key NO_KEY
     if (r->kind == KIND_HASH) reset_positions(t);
+    if (r->kind == KIND_WORD && r->positions) memory::buffer_of(r->positions)->tail = array_of(r->positions);
 }
 
 namespace {
@@ -278,20 +283,28 @@ inline bool identity_is_equality(uint8_t type) {
     }
 }
 
+// Whether values equal under compare operator [op] always hash alike, so that a probe may
+// pass over buckets whose stored hash differs from the key's: so for equal, strict-equal,
+// same and find's equality; not for not-equal, nor for the further kinds and the orders,
+// which are tested on every live bucket as they always were.
+inline bool hash_decides(int32_t op) { return op == 0 || op == 2 || op == 9 || op == 12; }
+
 inline bool same_payload(const cell* a, const cell* b) { return a->w1 == b->w1 && a->w2 == b->w2 && a->w3 == b->w3; }
 
-// The bucket of the map key strict-equal to the key at [pos], or the bucket to insert it at.
-uint32_t map_slot(view& v, uint32_t pos, bool& found) {
+// The bucket of the map key strict-equal to the key at [pos], whose hash is [hash], or the
+// bucket to insert it at. (The probe reads the flags, not the keys' NO_KEY, to end: the
+// insertion needs the flags byte anyway.)
+uint32_t map_slot(view& v, uint32_t pos, uint32_t hash, bool& found) {
     const cell* key = v.cells + pos;
-    uint32_t i = hash_of(key) & v.mask, home = i, step = 0;
+    uint32_t i = hash & v.mask, home = i, step = 0;
     bool identity = identity_is_equality(key->type());
     int64_t spare = -1;
     found = false;
     while (!is_empty(v.flags, i)) {
         if (is_deleted(v.flags, i)) {
             if (spare < 0) spare = i;
-        } else {
-            const cell* stored = v.cells + v.keys[i];
+        } else if (v.slots[i].hash == hash) {
+            const cell* stored = v.cells + v.slots[i].key;
             bool same = identity && stored->type() == key->type() && same_payload(stored, key);
             if (same || equal_under(stored, key, 2)) {
                 found = true;
@@ -307,10 +320,11 @@ uint32_t map_slot(view& v, uint32_t pos, bool& found) {
 cell* put_map(node_id t, uint32_t pos) {
     grow_values(t);
     view v = view_of(t);
+    uint32_t hash = hash_of(v.cells + pos);
     bool found;
-    uint32_t i = map_slot(v, pos, found);
-    if (found) return v.cells + v.keys[i];
-    fill(v, i, pos);
+    uint32_t i = map_slot(v, pos, hash, found);
+    if (found) return v.cells + v.slots[i].key;
+    fill(v, i, pos, hash);
     return v.cells + pos;
 }
 
@@ -343,7 +357,7 @@ inline bool in_record(int64_t p, int64_t start, int64_t skip, bool backward) {
 int64_t pick(const view& v, uint32_t i, const cell* key, const int32_t* q) {
     int32_t start = q[0], skip = q[1], op = q[2];
     bool last = q[3], reverse = q[4], backward = last || reverse;
-    int32_t k = static_cast<int32_t>(v.keys[i]);
+    int32_t k = static_cast<int32_t>(v.slots[i].key);
     const int32_t* list = &k;
     uint32_t n = 1;
     if (k < 0) {
@@ -362,11 +376,14 @@ int64_t pick(const view& v, uint32_t i, const cell* key, const int32_t* q) {
     return best;
 }
 
+// A bucket is a group of values equal under operator 0, which hash alike: only buckets with
+// the key's hash can hold its group.
 cell* find_hash(node_id t, const cell* key, const int32_t* q) {
     view v = view_of(t);
-    uint32_t i = hash_value(key, false) & v.mask, home = i, step = 0;
+    uint32_t hash = hash_value(key, false);
+    uint32_t i = hash & v.mask, home = i, step = 0;
     while (!is_empty(v.flags, i)) {
-        if (is_live(v.flags, i) && equal_under(v.cells + first_position(v, i), key, 0)) {
+        if (is_live(v.flags, i) && v.slots[i].hash == hash && equal_under(v.cells + first_position(v, i), key, 0)) {
             int64_t p = pick(v, i, key, q);
             if (p >= 0) return v.cells + p;
         }
@@ -376,20 +393,22 @@ cell* find_hash(node_id t, const cell* key, const int32_t* q) {
     return nullptr;
 }
 
-// The stored key equal to [key] under [op]. A stored key with the key's very payload is the
-// common hit and needs no call of the compare entry.
-[[gnu::always_inline]] inline cell* find_map(const record* r, const cell* key, int32_t op) {
-    const uint8_t* flags = bytes_of(r->flags);
-    const uint32_t* keys = words_of(r->keys);
+// The stored key equal to [key] (hash [hash]) under [op], probing from bucket [i] at probe
+// step [step]. Under the equality operators only buckets with the key's hash are tested; a
+// stored key with the key's very payload needs no call of the compare entry.
+[[gnu::noinline]] cell* finish_find_map(const record* r, const cell* key, int32_t op, uint32_t hash, uint32_t i,
+                                        uint32_t step) {
+    const uint8_t* flags = array_of(r->flags);
+    const slot* slots = slots_of(r->keys);
     cell* cells = cells_of(r->data);
-    uint32_t mask = r->buckets - 1;
-    uint32_t i = hash_of(key) & mask, home = i, step = 0;
+    uint32_t mask = r->buckets - 1, home = hash & mask;
     uint8_t type = key->type();
+    bool every = !hash_decides(op);
     bool identity = op != 1 && identity_is_equality(type);
     actions::compare_fn compare = nullptr; // every candidate has the key's datatype
     while (!is_empty(flags, i)) {
-        cell* stored = cells + keys[i];
-        if (is_live(flags, i)) {
+        if (is_live(flags, i) && (slots[i].hash == hash || every)) {
+            cell* stored = cells + slots[i].key;
             if (stored->type() == type) {
                 if (identity && same_payload(stored, key)) return stored;
                 if (!compare) compare = compare_entry(stored);
@@ -404,6 +423,14 @@ cell* find_hash(node_id t, const cell* key, const int32_t* q) {
     return nullptr;
 }
 
+// find on a map, for any key and operator: word keys are looked up as set-words.
+[[gnu::noinline]] cell* find_map(const record* r, const cell* key, int32_t op) {
+    cell k = *key;
+    if (is_any_word(k.type())) cells::set_type(&k, T_set_word);
+    uint32_t hash = hash_of(&k);
+    return finish_find_map(r, &k, op, hash, hash & (r->buckets - 1), 0);
+}
+
 // find on a hash table: out of line, so that map look-ups stay short.
 [[gnu::noinline]] cell* find_values(node_id t, const cell* key, int32_t start, int32_t skip, int32_t op, bool last,
                                     bool reverse) {
@@ -415,20 +442,35 @@ cell* find_hash(node_id t, const cell* key, const int32_t* q) {
 
 } // namespace
 
+// The common map look-up, an integer! or char! key under an equality operator, probes here
+// and answers a stored key with the key's very payload; every other case, and a stored key
+// with the key's hash but another payload, goes on out of line.
 cell* find(node_id t, const cell* key, int32_t start, int32_t skip, int32_t op, bool last, bool reverse) {
     const record* r = rec(t);
-    if (r->kind != KIND_MAP) return find_values(t, key, start, skip, op, last, reverse);
-    if (ZYL_LIKELY(!is_any_word(key->type()))) return find_map(r, key, op);
-    cell k = *key;
-    cells::set_type(&k, T_set_word);
-    return find_map(r, &k, op);
+    if (ZYL_UNLIKELY(r->kind != KIND_MAP)) return find_values(t, key, start, skip, op, last, reverse);
+    uint8_t type = key->type();
+    if (!(type == T_integer || type == T_char_) || !hash_decides(op)) return find_map(r, key, op);
+    uint32_t hash = hash::mix32(key->w2);
+    uint32_t mask = r->buckets - 1, i = hash & mask, home = i, step = 0;
+    const slot* slots = slots_of(r->keys);
+    for (slot s; (s = slots[i]).key != NO_KEY;) { // a map's keys tell its empty buckets
+        if (s.hash == hash) {
+            cell* stored = cells_of(r->data) + s.key;
+            if (stored->type() == type && same_payload(stored, key)) return stored;
+            return finish_find_map(r, key, op, hash, i, step);
+        }
+        i = (i + ++step) & mask;
+        if (i == home) break;
+    }
+    return nullptr;
 }
 
 cell* get_next(node_id t, const cell* key, int32_t& bucket, int32_t& step) {
     cell k = *key;
     if (is_any_word(k.type())) cells::set_type(&k, T_set_word);
     view v = view_of(t);
-    uint32_t home = hash_value(&k, false) & v.mask;
+    uint32_t hash = hash_value(&k, false);
+    uint32_t home = hash & v.mask;
     uint32_t i = home;
     if (bucket < 0) {
         step = 0;
@@ -438,8 +480,8 @@ cell* get_next(node_id t, const cell* key, int32_t& bucket, int32_t& step) {
     }
     while (!is_empty(v.flags, i)) {
         bucket = static_cast<int32_t>(i);
-        if (is_live(v.flags, i)) {
-            cell* stored = v.cells + v.keys[i];
+        if (is_live(v.flags, i) && v.slots[i].hash == hash) {
+            cell* stored = v.cells + v.slots[i].key;
             if (stored->type() == k.type() && equal_under(stored, &k, 0)) return stored;
         }
         i = (i + ++step) & v.mask;
@@ -504,6 +546,7 @@ void mark(node_id t) {
     record* r = rec(t);
     collector::mark_series(r->flags);
     collector::mark_series(r->keys);
+    if (r->kind == KIND_WORD && r->positions) collector::mark_series(r->positions); // name info
     if (r->kind == KIND_HASH) {
         collector::mark_series(r->positions);
         if (r->chains && collector::mark_series(r->chains)) {

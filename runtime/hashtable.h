@@ -3,10 +3,13 @@
 //
 // A table indexes a series without holding the values itself: each bucket keeps a 32-bit key
 // that says where the value lies in the table's data series (a cell position, or a byte
-// offset for node-keyed entries). The series keeps the insertion order users see; the table
-// only makes look-ups fast. Probing is triangular over a power-of-two bucket count, two state
-// bits per bucket (empty, deleted, live), and the table grows before it is 77% occupied, so a
-// probe always meets an empty bucket.
+// offset for node-keyed entries), and beside it the 32-bit hash of that value. The series
+// keeps the insertion order users see; the table only makes look-ups fast. Probing is
+// triangular over a power-of-two bucket count, two state bits per bucket (empty, deleted,
+// live), and the table grows before it is 77% occupied, so a probe always meets an empty
+// bucket. A probe compares a value only in buckets whose stored hash is the key's (values
+// equal under the equality operators hash alike), and growth places keys by their stored
+// hashes without reading the values again.
 //
 // A table is the node of a byte series holding one `record`; its arrays are series too, so
 // the collector moves them like any series. Every function that may allocate may move them:
@@ -59,15 +62,17 @@ constexpr uint8_t FLAGS_ALL_EMPTY = 0xAA;
 
 // Invariant (between calls): size <= occupied < buckets; occupied < limit + 1, since growth is
 // checked before every insertion; buckets is a power of two, at least 4. Every live bucket's
-// key names a cell (or entry) of data whose hash leads the probe to that bucket without
-// crossing an empty bucket. Kind hash: positions[p] is the 1-based bucket of position p, or
-// NO_POSITION; each chain array holds the positions of one group of equal values.
+// key names a cell (or entry) of data whose hash, the one stored beside the key, leads the
+// probe to that bucket without crossing an empty bucket. Kind hash: positions[p] is the
+// 1-based bucket of position p, or NO_POSITION; each chain array holds the positions of one
+// group of equal values. The symbol table: name info record p describes the entry at p.
 struct record {
     uint32_t size;      // live keys (kind map: live pairs, the map's length)
-    uint32_t positions; // kind hash: node of the positions array; pointer, owner: bytes per entry
+    uint32_t positions; // kind hash: node of the positions array; pointer, owner: bytes per entry;
+                        // the symbol table: node of its name-info array (hashtable_words.cpp)
     node_id chains;     // kind hash: array of chain-array nodes (4 bytes each, 0 = freed slot)
     node_id flags;      // buckets / 4 bytes of state bits
-    node_id keys;       // 4 * buckets bytes, one key per bucket
+    node_id keys;       // 8 * buckets bytes: per bucket, the hash of its value, then its key
     node_id data;       // the indexed series, or the entries of pointer and owner tables
     uint32_t occupied;  // live and deleted buckets
     uint32_t buckets;   // a power of two, at least 4
@@ -77,8 +82,14 @@ struct record {
 };
 static_assert(sizeof(record) == 44, "eleven 32-bit fields");
 
-// The record of table [t]. Unchecked: [t] must be a table. Stale after any allocation.
-inline record* rec(node_id t) { return reinterpret_cast<record*>(memory::buffer_of(t)->head); }
+// The record of table [t]. Unchecked: [t] must be a table. Stale after any allocation. The
+// record starts the data area of its buffer (its head never moves), which saves the load of
+// the head on every call.
+inline record* rec(node_id t) {
+    series_buffer* b = memory::buffer_of(t);
+    ZYL_ASSERT(b->head == b->data());
+    return reinterpret_cast<record*>(b->data());
+}
 
 // The relocation epoch: how many collections moved nodes so far (none, while node frames
 // stay put). Tables that hash by node compare their stamp with it.

@@ -40,7 +40,7 @@ void set_position(node_id t, uint32_t pos, uint32_t bucket) {
 // Adds [pos] to the group of equal values in bucket [i], making the group's chain first
 // when the bucket holds one position.
 void join(node_id t, uint32_t i, uint32_t pos) {
-    int32_t k = static_cast<int32_t>(view_of(t).keys[i]);
+    int32_t k = static_cast<int32_t>(view_of(t).slots[i].key);
     if (k >= 0) {
         uint32_t slot = array::length(rec(t)->chains) + 1;
         array::append_int(rec(t)->chains, 0); // room first, so the new chain is held at once
@@ -48,7 +48,7 @@ void join(node_id t, uint32_t i, uint32_t pos) {
         array::poke_int(rec(t)->chains, slot, static_cast<int32_t>(chain));
         array::append_int(chain, k);
         k = -static_cast<int32_t>(slot);
-        view_of(t).keys[i] = static_cast<uint32_t>(k);
+        view_of(t).slots[i].key = static_cast<uint32_t>(k);
     }
     array::append_int(chain_of(rec(t), k), static_cast<int32_t>(pos));
     set_position(t, pos, i);
@@ -61,7 +61,7 @@ void drop_position(node_id t, uint32_t p) {
     if (p >= position_capacity(v.r) || positions[p] == NO_POSITION) return;
     uint32_t i = positions[p] - 1;
     positions[p] = NO_POSITION;
-    int32_t k = static_cast<int32_t>(v.keys[i]);
+    int32_t k = static_cast<int32_t>(v.slots[i].key);
     if (k < 0) {
         node_id chain = chain_of(v.r, k);
         int32_t at = array::find_int(chain, static_cast<int32_t>(p));
@@ -83,9 +83,9 @@ template <typename F> void shift(node_id t, uint32_t lo, uint32_t hi, F to) {
     for (uint32_t p = lo; p < end; p++) {
         if (positions[p] == NO_POSITION) continue;
         uint32_t i = positions[p] - 1;
-        int32_t k = static_cast<int32_t>(v.keys[i]);
+        int32_t k = static_cast<int32_t>(v.slots[i].key);
         if (k >= 0) {
-            v.keys[i] = to(static_cast<uint32_t>(k));
+            v.slots[i].key = to(static_cast<uint32_t>(k));
             continue;
         }
         if (ptrmap::get(visited, static_cast<uint32_t>(-k))) continue;
@@ -111,12 +111,13 @@ namespace detail {
 void index_position(node_id t, uint32_t pos) {
     view v = view_of(t);
     const cell* value = v.cells + pos;
-    uint32_t i = hash_value(value, false) & v.mask, home = i, step = 0;
+    uint32_t hash = hash_value(value, false);
+    uint32_t i = hash & v.mask, home = i, step = 0;
     int64_t spare = -1;
     while (!is_empty(v.flags, i)) {
         if (is_deleted(v.flags, i)) {
             if (spare < 0) spare = i;
-        } else {
+        } else if (v.slots[i].hash == hash) { // equal values hash alike
             const cell* first = v.cells + first_position(v, i);
             if (first->type() == value->type() && equal_under(first, value, 0)) return join(t, i, pos);
         }
@@ -125,7 +126,7 @@ void index_position(node_id t, uint32_t pos) {
     }
     if (spare >= 0) i = static_cast<uint32_t>(spare);
     ZYL_ASSERT(!is_live(v.flags, i)); // the fill limit keeps a free bucket
-    fill(v, i, pos);
+    fill(v, i, pos, hash);
     set_position(t, pos, i);
 }
 

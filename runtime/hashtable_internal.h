@@ -38,30 +38,58 @@ inline uint32_t limit_rounded(uint32_t buckets) { return static_cast<uint32_t>(b
 // internal no-memory (the keys could not be allocated anyway).
 uint32_t buckets_for_request(uint64_t request);
 // A byte series of at least [bytes] bytes, all [byte], its tail at the end of its data area.
-node_id alloc_filled(uint32_t bytes, uint8_t byte);
+node_id alloc_filled(uint64_t bytes, uint8_t byte);
 // A flags series for [buckets] buckets, all empty.
 inline node_id alloc_flags(uint32_t buckets) { return alloc_filled(buckets < 4 ? 1 : buckets / 4, FLAGS_ALL_EMPTY); }
+// A keys array for [buckets] buckets (a slot each), every key NO_KEY.
+inline node_id alloc_keys(uint32_t buckets) { return alloc_filled(uint64_t(buckets) * 8, 0xFF); }
 
 // }==
 // {== Snapshots: the addresses of a table's arrays, valid until the next allocation
 
+// One bucket of the keys array: the key and the hash of what it names, side by side, so that
+// a probe passes over a bucket whose hash differs without loading the value, and growth
+// places keys without hashing them again. The hash is that of the value when it was indexed
+// (hash_value; mix32 of the key node for node-keyed tables); a chain's is its group's.
+struct slot {
+    uint32_t hash;
+    uint32_t key; // see `record`
+};
+static_assert(sizeof(slot) == 8);
+
+// The key of an empty bucket. Kinds map and word never delete a bucket, and there a bucket is
+// empty exactly when its key is NO_KEY (no cell position reaches it): their look-ups read the
+// keys alone. Kind hash uses all key values (-1 is the first chain), so it goes by the flags.
+constexpr uint32_t NO_KEY = 0xFFFFFFFF;
+inline bool keys_tell_empty(uint32_t kind) { return kind == KIND_MAP || kind == KIND_WORD; }
+
 struct view {
     record* r;
     uint8_t* flags;
-    uint32_t* keys;
+    slot* slots; // the keys array
     cell* cells; // data series from its head
     uint32_t mask;
 };
 
 inline uint8_t* bytes_of(node_id n) { return memory::buffer_of(n)->head; }
 inline cell* cells_of(node_id n) { return reinterpret_cast<cell*>(memory::buffer_of(n)->head); }
-inline uint32_t* words_of(node_id n) { return reinterpret_cast<uint32_t*>(memory::buffer_of(n)->head); }
+// The start of a table's own array [n] (flags, keys, positions, name info): the table makes
+// them with their head at the start of the data area and never moves it (expansion and the
+// collector keep that), so the address comes without loading the head. Not for data series
+// and chain arrays, whose heads belong to others.
+inline uint8_t* array_of(node_id n) {
+    series_buffer* b = memory::buffer_of(n);
+    ZYL_ASSERT(b->head == b->data());
+    return b->data();
+}
+inline uint32_t* words_of(node_id n) { return reinterpret_cast<uint32_t*>(array_of(n)); }
+inline slot* slots_of(node_id n) { return reinterpret_cast<slot*>(array_of(n)); }
 // Cells between the head and the tail of [n].
 inline uint32_t cell_count(node_id n) { return memory::buffer_of(n)->used_bytes() / sizeof(cell); }
 
 inline view view_of(node_id t) {
     record* r = rec(t);
-    return view{r, bytes_of(r->flags), words_of(r->keys), cells_of(r->data), r->buckets - 1};
+    return view{r, array_of(r->flags), slots_of(r->keys), cells_of(r->data), r->buckets - 1};
 }
 
 // The position of cell [c] in the data series of [r].
@@ -75,7 +103,7 @@ inline node_id chain_of(const record* r, int32_t k) {
 }
 // The first position held in bucket [i] of a hash table.
 inline uint32_t first_position(const view& v, uint32_t i) {
-    int32_t k = static_cast<int32_t>(v.keys[i]);
+    int32_t k = static_cast<int32_t>(v.slots[i].key);
     if (k >= 0) return static_cast<uint32_t>(k);
     return static_cast<uint32_t>(array::pick_int(chain_of(v.r, k), 1));
 }
@@ -104,12 +132,12 @@ void refresh_stale(node_id t);
 inline void refresh(node_id t) {
     if (ZYL_UNLIKELY(rec(t)->stamp != 0)) refresh_stale(t);
 }
-// Marks bucket [i] live with [key]: counts it and stores the key.
-inline void fill(view& v, uint32_t i, uint32_t key) {
+// Marks bucket [i] live with [key] and its [hash]: counts it and stores both.
+inline void fill(view& v, uint32_t i, uint32_t key, uint32_t hash) {
     if (is_empty(v.flags, i)) v.r->occupied++;
     set_live(v.flags, i);
     v.r->size++;
-    v.keys[i] = key;
+    v.slots[i] = slot{hash, key};
 }
 // Indexes position [pos] of a hash table, growth already done (hashtable_hash.cpp).
 void index_position(node_id t, uint32_t pos);
@@ -120,6 +148,11 @@ void copy_positions(node_id from, node_id to);
 // Indexes cell [pos] of a word table at the end of its probe, growth already done
 // (hashtable_words.cpp).
 void index_word(node_id t, uint32_t pos);
+// The name-info array of a symbol table for about [count] entries, empty (hashtable_words.cpp).
+node_id alloc_names(uint32_t count);
+// Gives word table [to] a copy of the name-info array of [from], if it has one
+// (hashtable_words.cpp).
+void copy_names(node_id from, node_id to);
 // Grows a word table when it is due (hashtable_words.cpp).
 void grow_words(node_id t);
 // Re-places every live entry of a node-keyed table in fresh flags and keys

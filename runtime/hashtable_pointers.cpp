@@ -23,15 +23,17 @@ inline cell* entry_at(const view& v, uint32_t offset) {
     return reinterpret_cast<cell*>(reinterpret_cast<uint8_t*>(v.cells) + offset);
 }
 
-// The bucket of [key]'s entry (found), or the bucket a new entry takes.
-uint32_t slot(const view& v, node_id key, bool& found) {
-    uint32_t i = hash::mix32(key) & v.mask, home = i, step = 0;
+// The bucket of [key]'s entry (found), or the bucket a new entry takes. mix32 is one to one,
+// so only a bucket with the key's hash can hold its entry.
+uint32_t find_slot(const view& v, node_id key, bool& found) {
+    uint32_t hash = hash::mix32(key);
+    uint32_t i = hash & v.mask, home = i, step = 0;
     int64_t spare = -1;
     found = false;
     while (!is_empty(v.flags, i)) {
         if (is_deleted(v.flags, i)) {
             if (spare < 0) spare = i;
-        } else if (entry_at(v, v.keys[i])->w1 == key) {
+        } else if (v.slots[i].hash == hash && entry_at(v, v.slots[i].key)->w1 == key) {
             found = true;
             return i;
         }
@@ -55,8 +57,8 @@ void place(view& v, const uint8_t* begin, const uint8_t* end, uint32_t entry, bo
             d->tail += entry;
         }
         bool found;
-        uint32_t i = slot(v, first->w1, found);
-        fill(v, i, offset);
+        uint32_t i = find_slot(v, first->w1, found);
+        fill(v, i, offset, hash::mix32(first->w1));
     }
 }
 
@@ -83,7 +85,7 @@ void grow_pointers(node_id t) {
     collector::keep_node keep_fresh(&fresh);
     node_id flags = alloc_flags(buckets);
     rec(t)->flags = flags;
-    node_id keys = alloc_filled(buckets * 4, 0); // the last allocation
+    node_id keys = alloc_keys(buckets); // the last allocation
     view v = view_of(t);
     node_id old = v.r->data;
     v.r->keys = keys;
@@ -104,8 +106,8 @@ cell* put_pointer(node_id t, node_id key) {
     grow_pointers(t);
     view v = view_of(t);
     bool found;
-    uint32_t i = slot(v, key, found);
-    if (found) return entry_at(v, v.keys[i]) + 1;
+    uint32_t i = find_slot(v, key, found);
+    if (found) return entry_at(v, v.slots[i].key) + 1;
     uint32_t entry = v.r->positions;
     node_id data = v.r->data;
     uint8_t* at = series::alloc_tail_bytes(data, entry);
@@ -114,7 +116,7 @@ cell* put_pointer(node_id t, node_id key) {
     cells[0].w1 = key;
     uint32_t offset = static_cast<uint32_t>(at - memory::buffer_of(data)->head);
     v = view_of(t);
-    fill(v, i, offset);
+    fill(v, i, offset, hash::mix32(key));
     return cells + 1;
 }
 
@@ -122,19 +124,19 @@ cell* get(node_id t, node_id key) {
     refresh(t);
     view v = view_of(t);
     bool found;
-    uint32_t i = slot(v, key, found);
-    return found ? entry_at(v, v.keys[i]) + 1 : nullptr;
+    uint32_t i = find_slot(v, key, found);
+    return found ? entry_at(v, v.slots[i].key) + 1 : nullptr;
 }
 
 cell* remove_pointer(node_id t, node_id key) {
     refresh(t);
     view v = view_of(t);
     bool found;
-    uint32_t i = slot(v, key, found);
+    uint32_t i = find_slot(v, key, found);
     if (!found) return nullptr;
     set_deleted(v.flags, i);
     v.r->size--;
-    cell* first = entry_at(v, v.keys[i]);
+    cell* first = entry_at(v, v.slots[i].key);
     first->header = 0;
     return first + 1;
 }

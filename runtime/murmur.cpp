@@ -13,18 +13,6 @@ inline uint32_t load32(const uint8_t* p) {
     return v;
 }
 
-// The four bytes of [v] with each of A-Z turned into a-z: a byte gets 0x20 exactly when it
-// lies in 0x41..0x5A. Computed on 7-bit lanes so that no lane carries into the next.
-inline uint32_t lower4(uint32_t v) {
-    uint32_t low7 = v & 0x7F7F7F7F;
-    uint32_t ge_a = low7 + 0x3F3F3F3F;  // bit 7 set where the low 7 bits are >= 0x41
-    uint32_t gt_z = low7 + 0x25252525;  // bit 7 set where they are >= 0x5B
-    uint32_t upper = ge_a & ~gt_z & ~v & 0x80808080; // and the byte itself below 0x80
-    return v | (upper >> 2);
-}
-
-inline uint8_t lower1(uint8_t c) { return static_cast<uint8_t>(static_cast<uint32_t>(c - 'A') < 26 ? c | 0x20 : c); }
-
 template <bool Lower> uint32_t run(const uint8_t* p, size_t length) {
     uint32_t h = seed();
     size_t blocks = length / 4;

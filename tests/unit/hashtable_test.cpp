@@ -102,7 +102,7 @@ uint32_t live_buckets(node_id t) {
 // The positions held by bucket [i] of hash table [t].
 std::vector<uint32_t> positions_in(node_id t, uint32_t i) {
     detail::view v = detail::view_of(t);
-    auto k = static_cast<int32_t>(v.keys[i]);
+    auto k = static_cast<int32_t>(v.slots[i].key);
     if (k >= 0) return {static_cast<uint32_t>(k)};
     node_id chain = detail::chain_of(v.r, k);
     std::vector<uint32_t> out;
@@ -622,6 +622,27 @@ TEST_F(MapTest, GetNextVisitsEveryCaseVariant) {
     EXPECT_EQ(values, (std::vector<uint32_t>{1, 2, 4}));
 }
 
+// Equality look-ups pass over buckets whose stored hash differs; not-equal tests every live
+// bucket on the key's probe path and answers the first stored key that differs.
+TEST_F(MapTest, NotEqualLooksAtEveryBucket) {
+    node_id t = map_of({cell{T_integer, 0, 1, 0}, dt(1), cell{T_integer, 0, 2, 0}, dt(2)});
+    cell* pairs = cells(rec(t)->data);
+    cell one = {T_integer, 0, 1, 0}, three = {T_integer, 0, 3, 0};
+    EXPECT_EQ(find(t, &one, 0, 1, 0, false, false), pairs);
+    EXPECT_EQ(find(t, &three, 0, 1, 0, false, false), nullptr);
+    // The probe path of 3 ends at an empty bucket; whatever it passes that is not 3 answers.
+    detail::view v = detail::view_of(t);
+    uint32_t i = hash::mix32(3) & v.mask, step = 0;
+    cell* expected = nullptr;
+    while (!detail::is_empty(v.flags, i) && !expected) {
+        if (detail::is_live(v.flags, i)) expected = v.cells + v.slots[i].key;
+        i = (i + ++step) & v.mask;
+    }
+    EXPECT_EQ(find(t, &three, 0, 1, 1, false, false), expected);
+    cell* other = find(t, &one, 0, 1, 1, false, false);
+    EXPECT_TRUE(other == nullptr || other == pairs + 2);
+}
+
 TEST_F(MapTest, GrowthDoublesInPlace) {
     node_id t = init(10, nullptr, KIND_MAP, 1);
     node_id data = rec(t)->data;
@@ -880,14 +901,19 @@ TEST_F(CollectedTablesTest, SymbolsUnderCollectionStress) {
     mm.stress_every = 1;
     uint32_t cycles = collector::gc.cycles;
     std::vector<uint32_t> ids;
-    for (int n = 0; n < 1500; n++) {
+    // Every fifth name is long: its case variants are told apart in the moving name series.
+    auto name_of = [](int n) {
         std::string name = (n % 3 ? "Sym-" : "sym-") + std::to_string(n / 2);
+        return n % 5 ? name : name + (n % 3 ? "-With-A-Long-Tail-" : "-with-a-long-tail-") + std::to_string(n / 2);
+    };
+    for (int n = 0; n < 1500; n++) {
+        std::string name = name_of(n);
         ids.push_back(symbol::make(name.c_str()));
         if (n % 7 == 0) symbol::name_string(ids.back());
     }
     EXPECT_GT(collector::gc.cycles, cycles + 1000); // one per name, at least
     for (int n = 0; n < 1500; n++) {
-        std::string name = (n % 3 ? "Sym-" : "sym-") + std::to_string(n / 2);
+        std::string name = name_of(n);
         ASSERT_EQ(symbol::make(name.c_str()), ids[n]) << name;
         ASSERT_STREQ(symbol::c_name(ids[n]), name.c_str());
         node_id s = symbol::entry(ids[n])->w2;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -203,6 +204,64 @@ TEST_F(SymbolTest, TheTableGrowsThirtyTwoFoldAtItsLimit) {
         std::snprintf(name, sizeof name, "S%u", i);
         ASSERT_EQ(symbol::resolve(symbol::make(name)), i + 1);
     }
+}
+
+// The table compares a name's length and first bytes before it reaches the name itself:
+// names that agree there, and differ only further on or in a length past 255, stay apart.
+TEST_F(SymbolTest, LongNamesThatShareTheirStartStayApart) {
+    const std::string head(15, 'q');
+    struct { std::string name; } cases[] = {
+        {head},           {head + "a"},           {head + "b"},           {head + "ab"},
+        {std::string(255, 'x')}, {std::string(256, 'x')}, {std::string(300, 'x')},
+        {std::string(299, 'x') + "y"}, {std::string(14, 'q')}, {head + "\xC3\xA9"},
+    };
+    std::vector<uint32_t> ids;
+    for (auto& c : cases) {
+        ids.push_back(symbol::make(c.name.c_str()));
+        EXPECT_EQ(symbol::alias(ids.back()), -1) << c.name.size();
+    }
+    for (size_t i = 0; i < ids.size(); i++) {
+        EXPECT_EQ(ids[i], i + 1);
+        EXPECT_EQ(symbol::make(cases[i].name.c_str()), ids[i]) << cases[i].name.size();
+        EXPECT_STREQ(symbol::c_name(ids[i]), cases[i].name.c_str());
+    }
+    // Case variants that differ only past the first bytes are aliases all the same.
+    std::string upper = head + "AB", long_upper = std::string(299, 'X') + "Y";
+    EXPECT_EQ(symbol::alias(symbol::make(upper.c_str())), static_cast<int32_t>(ids[3]));
+    EXPECT_EQ(symbol::alias(symbol::make(long_upper.c_str())), static_cast<int32_t>(ids[7]));
+    EXPECT_EQ(symbol::make_any_case((std::string(256, 'X')).c_str()), ids[5]);
+    EXPECT_EQ(symbol::count(), ids.size() + 2);
+}
+
+// A table made over entries that already exist indexes them as interning would have: the
+// same ids, found by every spelling, aliases made against the right entry.
+TEST_F(SymbolTest, ATableOverExistingEntriesFindsThem) {
+    std::vector<std::string> names = {"print", "PRINT", "append", std::string(40, 'z') + "end", "\xC3\xA9t\xC3\xA9", ""};
+    for (int i = 0; i < 3000; i++) names.push_back("w-" + std::to_string(i * 7919));
+    std::vector<uint32_t> ids;
+    for (auto& n : names) ids.push_back(symbol::make_from_text(reinterpret_cast<const uint8_t*>(n.data()), static_cast<uint32_t>(n.size())));
+    node_id entries = symbol::table.entries;
+    symbol::init_table(entries); // a new hash table over the same entries
+    for (size_t i = 0; i < names.size(); i++) {
+        const auto* p = reinterpret_cast<const uint8_t*>(names[i].data());
+        EXPECT_EQ(symbol::make_from_text(p, static_cast<uint32_t>(names[i].size())), ids[i]) << names[i];
+    }
+    EXPECT_EQ(symbol::alias(symbol::make("Append")), static_cast<int32_t>(ids[2]));
+    std::string long_upper = std::string(40, 'Z') + "END";
+    EXPECT_EQ(symbol::resolve(symbol::make(long_upper.c_str())), ids[3]);
+    EXPECT_EQ(symbol::make("w-7919"), ids[7]);
+    EXPECT_EQ(symbol::count(), names.size() + 2);
+}
+
+// Emptying the table empties what it keeps beside the entries too.
+TEST_F(SymbolTest, AClearedTableInternsAfresh) {
+    for (int i = 0; i < 100; i++) symbol::make(("n" + std::to_string(i)).c_str());
+    hashtable::clear(symbol::table.index);
+    EXPECT_EQ(symbol::count(), 0u);
+    EXPECT_EQ(symbol::make("n5"), 1u);
+    EXPECT_EQ(symbol::make("N5"), 2u);
+    EXPECT_EQ(symbol::alias(2), 1);
+    EXPECT_EQ(symbol::make("n5"), 1u);
 }
 
 TEST_F(SymbolTest, AMillionNamesInternOnce) {
