@@ -14,8 +14,10 @@
 #include "eval/stack.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
+#include "runtime/ownership.h"
 #include "runtime/unicode.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 
 namespace zyl::binary {
 
@@ -358,9 +360,11 @@ cell* trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
     }
     if (with) return string::trim(series, false, false, false, false, all, with);
     if (auto_ || lines) error::raise(error::cat_internal, error::internal_not_done);
-    string::detail::tell_owner(series, "trim");
+    uint32_t before = rs_length_q(series);
+    owner::tell_before(series, words::loaded.trim, nullptr, int32_t(series->w1), 0);
     trim_zeros(series, head, tail);
-    string::detail::tell_owner(series, "trimmed");
+    owner::tell(series, words::loaded.trimmed,
+        nullptr, int32_t(series->w1), int32_t(before - rs_length_q(series)));
     return series;
 }
 

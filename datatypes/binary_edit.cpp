@@ -15,8 +15,10 @@
 #include "eval/stack.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
+#include "runtime/ownership.h"
 #include "runtime/unicode.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 
 namespace zyl::binary {
 
@@ -206,7 +208,8 @@ cell* append(cell* series, cell* value, int32_t part, bool only, int32_t dup, bo
     uint32_t used = memory::buffer_of(series->w2)->used_bytes();
     if (series->w1 > used) series->w1 = used;
     uint32_t at = is_append ? used : series->w1;
-    string::detail::tell_owner(series, is_append ? "append" : "insert");
+    owner::tell_before(series, is_append ? words::loaded.append : words::global.insert,
+        value, int32_t(at), 0);
     cell v = *value;
     uint64_t n = walk(nullptr, &v, part, only, false); // raises before anything changes
     if (n == 0 || dup < 1) {
@@ -227,7 +230,8 @@ cell* append(cell* series, cell* value, int32_t part, bool only, int32_t dup, bo
     if (dup > 1) memory::repeat_fill(dst, n, uint64_t(dup));
     b->tail = b->head + used + total;
     if (copied) stack::pop(1);
-    string::detail::tell_owner(series, is_append ? "appended" : "inserted");
+    owner::tell(series, is_append ? words::loaded.appended : words::loaded.inserted,
+        value, int32_t(at), int32_t(total));
     series->w1 = is_append ? 0 : uint32_t(at + total);
     return series;
 }
@@ -236,7 +240,7 @@ cell* change(cell* series, cell* value, int32_t part, bool only, int32_t dup) {
     uint32_t used = memory::buffer_of(series->w2)->used_bytes();
     if (series->w1 > used) series->w1 = used;
     uint32_t at = series->w1, after = used - at;
-    string::detail::tell_owner(series, "change");
+    owner::tell_before(series, words::loaded.change, value, int32_t(at), part > 0 ? part : 0);
     cell v = *value;
     uint32_t pushed = 0;
     if (!is_direct(&v)) {
@@ -262,7 +266,7 @@ cell* change(cell* series, cell* value, int32_t part, bool only, int32_t dup) {
     if (dup > 1 && n > 0) memory::repeat_fill(dst, n, uint64_t(dup));
     b->tail = b->head + new_len;
     stack::pop(pushed);
-    string::detail::tell_owner(series, "changed");
+    owner::tell(series, words::loaded.changed, value, int32_t(at), int32_t(ins));
     series->w1 = uint32_t(std::min<uint64_t>(at + ins, new_len));
     return series;
 }

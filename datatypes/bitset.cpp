@@ -15,14 +15,14 @@
 #include "eval/stack.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
+#include "runtime/ownership.h"
+#include "runtime/words.h"
 
 namespace zyl::bitset {
 
 // {== Internal functions
 
 namespace {
-
-using string::detail::tell_owner;
 
 // The byte that stands for every position beyond the stored bytes.
 inline uint8_t fill_byte(bool negated) { return negated ? 0xFF : 0x00; }
@@ -411,19 +411,19 @@ cell* complement(cell* value) {
 }
 
 cell* append(cell* series, cell* value, int32_t, bool, int32_t, bool) {
-    tell_owner(series, "append");
+    owner::tell_before(series, words::loaded.append, value, 0, 0);
     apply_spec(value, series, false, KIND_OTHER);
-    tell_owner(series, "appended");
+    owner::tell(series, words::loaded.appended, value, 0, 0);
     return series;
 }
 
 cell* clear(cell* series) {
     // The empty set: the flag goes too, or every position beyond the bytes would stay in.
-    tell_owner(series, "clear");
+    owner::tell_before(series, words::loaded.clear, nullptr, 0, 0);
     series_buffer* b = memory::buffer_of(series->w2);
     memory::fill(b->head, b->tail, 0);
     b->flags &= ~NEGATED;
-    tell_owner(series, "cleared");
+    owner::tell(series, words::loaded.cleared, nullptr, 0, 0);
     return series;
 }
 
@@ -449,23 +449,26 @@ cell* pick(cell* value, int32_t, const cell* at) {
 }
 
 cell* poke(cell* value, int32_t, const cell* at, cell* data) {
-    tell_owner(value, "poke");
+    owner::tell_before(value, words::loaded.poke, data, 0, 0);
     apply_spec(at, value, clears_q(data), KIND_OTHER);
-    tell_owner(value, "poked");
+    owner::tell(value, words::loaded.poked, data, 0, 0);
     return data;
 }
 
 cell* remove(cell* series, const cell*, const cell* key) {
     if (!key) error::raise(error::cat_script, error::script_missing_arg);
     // Removing takes the key's positions out, negated or not.
-    tell_owner(series, "remove");
+    owner::tell_before(series, words::global.remove, nullptr, 0, 0);
     apply_spec(key, series, true, KIND_OTHER);
-    tell_owner(series, "removed");
+    owner::tell(series, words::loaded.removed, nullptr, 0, 0);
     return series;
 }
 
-cell* modify(cell* target, const cell*, cell*, bool) {
-    // Only `owned` means something, and ownership tracking does not exist yet.
+cell* modify(cell* target, const cell* field, cell* value, bool) {
+    // Only `owned` means something: none releases the bitset, [owner word] gives it an owner.
+    if (field->type() >= T_word && field->type() <= T_refinement && words::sym.owned &&
+        symbol::resolve(field->w2) == symbol::resolve(words::sym.owned))
+        owner::modify_owned(target, value);
     return target;
 }
 

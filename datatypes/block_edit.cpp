@@ -13,15 +13,15 @@
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
+#include "runtime/ownership.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 
 namespace zyl::block {
 
 // {== Internal functions
 
 namespace {
-
-using string::detail::tell_owner;
 
 constexpr uint64_t CELL_BYTES = sizeof(cell);
 
@@ -176,7 +176,8 @@ cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t dup, bo
         return series;
     }
     node_id n = series->w2;
-    tell_owner(series, is_append ? "append" : "insert");
+    owner::tell_before(series, is_append ? words::loaded.append : words::global.insert,
+        value, int32_t(pos), int32_t(count));
     // Appending reads its items after the growth, from the buffer's new place.
     bool pushed = !is_append && detach(it, n);
     series_buffer* b = reserve(n, uint64_t(count) * CELL_BYTES, dup, it);
@@ -186,7 +187,8 @@ cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t dup, bo
     memory::buffer_of(n)->tail += count * CELL_BYTES;
     series::detail::hash_inserted(series, pos, count);
     if (pushed) stack::pop(1);
-    tell_owner(series, is_append ? "appended" : "inserted");
+    owner::tell(series, is_append ? words::loaded.appended : words::loaded.inserted,
+        value, int32_t(pos), int32_t(count));
     series->w1 = is_append ? 0 : std::min(pos + count, total_of(series));
     return series;
 }
@@ -199,7 +201,7 @@ cell* change(cell* series, cell* value, int32_t part, bool only, int32_t dup) {
     uint32_t count = checked_total(it.count, dup, total);
     uint32_t replaced = std::min<uint32_t>(part >= 0 ? static_cast<uint32_t>(part) : count, avail);
     node_id n = series->w2;
-    tell_owner(series, "change");
+    owner::tell_before(series, words::loaded.change, value, int32_t(pos), int32_t(replaced));
     bool pushed = detach(it, n);
     series_buffer* b = memory::buffer_of(n);
     if (count > replaced) b = reserve(n, uint64_t(count - replaced) * CELL_BYTES, dup, it);
@@ -210,7 +212,7 @@ cell* change(cell* series, cell* value, int32_t part, bool only, int32_t dup) {
     if (count) write_items(n, pos, it, dup);
     if (node_id t = series::detail::table_of(series)) hashtable::clear_and_size(t, 0);
     if (pushed) stack::pop(1);
-    tell_owner(series, "changed");
+    owner::tell(series, words::loaded.changed, value, int32_t(pos), int32_t(count));
     series->w1 = std::min(pos + count, total_of(series));
     return series;
 }
@@ -218,20 +220,21 @@ cell* change(cell* series, cell* value, int32_t part, bool only, int32_t dup) {
 cell* swap(cell* a, cell* b) {
     if (!series::is_any_block(b->type())) error::raise(error::cat_script, error::script_invalid_arg, b);
     if (rs_tail_q(a) || rs_tail_q(b)) return a;
-    tell_owner(a, "swap");
-    tell_owner(b, "swap");
+    owner::tell_before(a, words::loaded.swap, b, int32_t(a->w1), 1);
+    owner::tell_before(b, words::loaded.swap, a, int32_t(b->w1), 1);
     std::swap(cells_of(a->w2)[a->w1], cells_of(b->w2)[b->w1]);
     series::detail::hash_rewritten(a, a->w1, 1);
     series::detail::hash_rewritten(b, b->w1, 1);
-    tell_owner(a, "swaped");
-    tell_owner(b, "swaped");
+    owner::tell(a, words::loaded.swaped, b, int32_t(a->w1), 1);
+    owner::tell(b, words::loaded.swaped, a, int32_t(b->w1), 1);
     return a;
 }
 
 cell* trim(cell* series, bool, bool, bool, bool, bool, const cell*) {
     uint32_t total = total_of(series);
     if (series->w1 >= total) return series;
-    tell_owner(series, "trim");
+    owner::tell_before(series, words::loaded.trim,
+        nullptr, int32_t(series->w1), int32_t(total - series->w1));
     series_buffer* b = memory::buffer_of(series->w2);
     cell* c = reinterpret_cast<cell*>(b->head);
     uint32_t out = series->w1;
@@ -239,7 +242,7 @@ cell* trim(cell* series, bool, bool, bool, bool, bool, const cell*) {
         if (c[i].type() != T_none) c[out++] = c[i];
     b->tail = b->head + out * CELL_BYTES;
     if (node_id t = series::detail::table_of(series); t && out < total) hashtable::clear_and_size(t, 0);
-    tell_owner(series, "trimmed");
+    owner::tell(series, words::loaded.trimmed, nullptr, int32_t(series->w1), int32_t(total - out));
     return series;
 }
 

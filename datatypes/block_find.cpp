@@ -16,14 +16,14 @@
 #include "datatypes/symbol.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
+#include "runtime/ownership.h"
+#include "runtime/words.h"
 
 namespace zyl::block {
 
 // {== Internal functions
 
 namespace {
-
-using string::detail::tell_owner;
 
 inline uint32_t total_of(const cell* blk) { return static_cast<uint32_t>(series::length(blk->w2)); }
 
@@ -211,16 +211,16 @@ cell* put(cell* series, cell* key, cell* value, bool case_) {
     if (h.found && h.pos + 1 < total) {
         cell* slot = cells_of(series->w2) + h.pos + 1;
         if (equal_cells(slot, value, 12)) return value;
-        tell_owner(series, "put");
-        *slot = *value;
+        owner::tell_before(series, words::loaded.put, value, int32_t(h.pos + 1), 1);
+        cells_of(series->w2)[h.pos + 1] = *value; // re-derived: the owner's hook may allocate
         series::detail::hash_rewritten(series, h.pos + 1, 1);
-        tell_owner(series, "put-ed");
+        owner::tell(series, words::loaded.put_ed, value, int32_t(h.pos + 1), 1);
         return value;
     }
-    tell_owner(series, "put");
+    owner::tell_before(series, words::loaded.put, value, int32_t(total), h.found ? 1 : 2);
     if (!h.found) append_value(series, &k);
     append_value(series, value);
-    tell_owner(series, "put-ed");
+    owner::tell(series, words::loaded.put_ed, value, int32_t(total), h.found ? 1 : 2);
     return value;
 }
 

@@ -10,16 +10,16 @@
 #include "eval/stack.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
+#include "runtime/ownership.h"
 #include "runtime/sort.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 
 namespace zyl::block {
 
 // {== Internal functions
 
 namespace {
-
-using string::detail::tell_owner;
 
 inline uint32_t total_of(const cell* blk) { return static_cast<uint32_t>(series::length(blk->w2)); }
 
@@ -174,7 +174,7 @@ cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, cons
     if (len == 0) return series;
     uint32_t size = record_size(skip, len);
     sort_context ctx{compare_offset(compare, skip, all, size), all ? size : 1, case_ ? 8 : 7, reverse};
-    tell_owner(series, "sort");
+    owner::tell_before(series, words::loaded.sort, nullptr, int32_t(start), int32_t(len));
     // The default comparison allocates nothing, so the buffer stays where it is.
     cell* base = cells_of(series->w2) + start;
     bool plain = size == 1 && !reverse;
@@ -183,7 +183,7 @@ cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, cons
     if (stable) sort::mergesort(base, len / size, size * sizeof(cell), word, 0, cmp);
     else sort::quicksort_start(base, len / size, size * sizeof(cell), word, 0, cmp);
     series::detail::hash_rewritten(series, start, len);
-    tell_owner(series, "sorted");
+    owner::tell(series, words::loaded.sorted, nullptr, int32_t(start), int32_t(len));
     return series;
 }
 

@@ -67,6 +67,11 @@ bool decode_hex_pair(const cell* text, uint32_t pos, uint8_t& b);
 // A run that is not valid UTF-8 raises access invalid-utf8. Both must be rooted; [target]
 // may move, [text] must be another series.
 void decode_percent(const cell* text, const cell* target);
+// The next code point of the UTF-8 text [p, end) with its %XX escapes decoded as
+// decode_percent decodes them; advances [p] past what it read. Answers -1 where a run of
+// escapes, or the text itself, is not valid UTF-8 (the lexer's URL and file loaders, which
+// must not raise).
+int32_t next_decoded(const uint8_t*& p, const uint8_t* end);
 // Appends to string [target] the UTF-8 bytes of at most [part] characters of [text] (all
 // when negative), each through encode_byte with [mode]. Both must be rooted; [target] may
 // move.

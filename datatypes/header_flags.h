@@ -31,6 +31,7 @@ constexpr uint32_t OP_SOURCE_SHIFT = 16;
 // function! and routine!.
 constexpr uint32_t FUNC_NO_TRACE = 0x00000200;
 constexpr uint32_t FUNC_TRACE = 0x00000400;
+constexpr uint32_t FUNC_LIBRARY = 0x00000800;       // made by the boot scripts: runs as compiled
 constexpr uint32_t ROUTINE_BY_ADDRESS = 0x00008000; // gets its argument cells' addresses
 constexpr uint32_t FUNC_COUNT_MASK = 0x3E000000;    // bits 25-29: words of a routine's spec
 constexpr uint32_t FUNC_COUNT_SHIFT = 25;
@@ -67,7 +68,7 @@ constexpr bool disjoint(std::initializer_list<uint32_t> masks) {
 static_assert(disjoint({CTX_KIND_MASK, CTX_OWNER_SET, CTX_STACK_VALUES, CTX_OBJECT}));
 static_assert(disjoint({WORD_CHANGED}));
 static_assert(disjoint({OP_SOURCE_MASK}));
-static_assert(disjoint({FUNC_NO_TRACE, FUNC_TRACE, ROUTINE_BY_ADDRESS, FUNC_COUNT_MASK}));
+static_assert(disjoint({FUNC_NO_TRACE, FUNC_TRACE, FUNC_LIBRARY, ROUTINE_BY_ADDRESS, FUNC_COUNT_MASK}));
 static_assert(disjoint({TUPLE_COUNT_MASK}));
 static_assert(disjoint({MONEY_NEGATIVE}));
 static_assert(disjoint({TYPESET_ARG_KIND_MASK}));

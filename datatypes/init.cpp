@@ -8,12 +8,17 @@
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
+#include "datatypes/error.h"
 #include "datatypes/file_url.h"
 #include "datatypes/float.h"
+#include "datatypes/function.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
+#include "datatypes/native.h"
+#include "datatypes/object.h"
 #include "datatypes/pair.h"
 #include "datatypes/paren.h"
+#include "datatypes/path.h"
 #include "datatypes/point.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -45,14 +50,25 @@ void init_all() {
     get_word::init(); // get-word!
     refinement::init(); // refinement!
     char_::init();    // char!
+    native::init();   // native!
+    action::init();   // action!
+    op::init();       // op!
+    path::init();     // path!
+    lit_path::init(); // lit-path!
+    set_path::init(); // set-path!
+    get_path::init(); // get-path!
+    function::init(); // function!
+    routine::init();  // routine!
     paren::init();    // paren!
     issue::init();    // issue!
     url::init();      // url!
     file::init();     // file!
+    object::init();   // object!
     bitset::init();   // bitset!
     triple::init();   // triple!
     float_::init();   // float!
     typeset::init();  // typeset!
+    error::init();    // error!
     pair::init();     // pair!
     percent::init();  // percent!
     tuple::init();    // tuple!

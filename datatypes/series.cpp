@@ -18,7 +18,9 @@
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
 #include "runtime/murmur.h"
+#include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "runtime/words.h"
 #include "services/random.h"
 
 namespace zyl::series {
@@ -166,8 +168,6 @@ void remove_units(const cell* s, uint32_t pos, uint32_t count) {
 
 namespace {
 
-using string::detail::tell_owner;
-
 // The offset argument of at and skip (cell 1 of the frame): an integer!, else invalid-arg.
 int64_t offset_argument() {
     const cell* n = stack::arg(1);
@@ -258,9 +258,9 @@ cell* pick(cell* value, int32_t index, const cell*) {
 cell* poke(cell* value, int32_t index, const cell* at, cell* data) {
     int64_t p = pick_position(value, index, rs_abs_length_q(value));
     if (p < 0) error::raise(error::cat_script, error::script_out_of_range, at);
-    tell_owner(value, "poke");
+    owner::tell_before(value, words::loaded.poke, data, int32_t(p), 1);
     store_element(value, static_cast<uint32_t>(p), data);
-    tell_owner(value, "poked");
+    owner::tell(value, words::loaded.poked, data, int32_t(p), 1);
     return data;
 }
 
@@ -268,11 +268,13 @@ cell* clear(cell* series) {
     series_buffer* b = memory::buffer_of(series->w2);
     uint32_t total = units_of(b);
     if (series->w1 >= total) return series;
-    tell_owner(series, "clear");
+    owner::tell_before(series, words::loaded.clear,
+        nullptr, int32_t(series->w1), int32_t(total - series->w1));
     if (node_id t = detail::table_of(series)) hashtable::remove_range(t, series->w1, total - series->w1);
     b = memory::buffer_of(series->w2);
     b->tail = b->head + (uint64_t(series->w1) << shift_of(b));
-    tell_owner(series, "cleared");
+    owner::tell(series, words::loaded.cleared,
+        nullptr, int32_t(series->w1), int32_t(total - series->w1));
     return series;
 }
 
@@ -290,9 +292,10 @@ cell* remove(cell* series, const cell* part, const cell* key) {
         count++;
     }
     if (pos >= rs_abs_length_q(series)) return series;
-    tell_owner(series, "remove");
+    auto removed = int32_t(std::min<int64_t>(count, rs_abs_length_q(series) - pos));
+    owner::tell_before(series, words::global.remove, nullptr, int32_t(pos), removed);
     detail::remove_units(series, pos, static_cast<uint32_t>(std::min<int64_t>(count, UINT32_MAX)));
-    tell_owner(series, "removed");
+    owner::tell(series, words::loaded.removed, nullptr, int32_t(pos), removed);
     return series;
 }
 
@@ -307,12 +310,12 @@ cell* reverse(cell* series, const cell* part, const cell* skip) {
     }
     uint32_t size = reverse_record(skip, count);
     if (size == 0 || count < 2 * int64_t(size)) return series;
-    tell_owner(series, "reverse");
+    owner::tell_before(series, words::loaded.reverse, nullptr, int32_t(idx), int32_t(count));
     series_buffer* b = memory::buffer_of(series->w2);
     for (uint32_t i = 0, j = static_cast<uint32_t>(count) / size - 1; i < j; i++, j--)
         swap_units(b, idx + i * size, idx + j * size, size);
     detail::hash_rewritten(series, idx, static_cast<uint32_t>(count));
-    tell_owner(series, "reversed");
+    owner::tell(series, words::loaded.reversed, nullptr, int32_t(idx), int32_t(count));
     return series;
 }
 
@@ -331,26 +334,28 @@ cell* random(cell* value, bool seed, bool secure, bool only) {
         int32_t r = zyl::random::in_range(secure, static_cast<int32_t>(total - idx));
         return element_at(value, idx + static_cast<uint32_t>(r) - 1, value);
     }
-    tell_owner(value, "random");
+    owner::tell_before(value, words::loaded.random, nullptr, int32_t(idx), int32_t(total - idx));
     for (uint32_t i = idx; i < total; i++) {
         int32_t r = zyl::random::in_range(secure, static_cast<int32_t>(total - i));
         swap_units(memory::buffer_of(value->w2), i, i + static_cast<uint32_t>(r) - 1, 1);
     }
     detail::hash_rewritten(value, idx, total - idx);
-    tell_owner(value, "randomized");
+    owner::tell(value, words::loaded.randomized, nullptr, int32_t(idx), int32_t(total - idx));
     return value;
 }
 
 cell* reflect(cell* value, const cell* field) {
-    // Ownership tracking answers the owner once it exists; until then nothing is owned.
-    if (is_owned_field(field)) return &(*value = none_value);
+    if (is_owned_field(field)) {
+        const cell* o = owner::find(value->w2);
+        return &(*value = o ? *o : none_value);
+    }
     error::raise(error::cat_internal, error::internal_not_done, field);
 }
 
-cell* modify(cell*, const cell* field, cell* value, bool) {
-    // `owned` with none releases the series, with [owner word] gives it an owner: both wait
-    // for ownership tracking. Other fields change nothing.
-    (void)field;
+cell* modify(cell* target, const cell* field, cell* value, bool) {
+    // `owned` with none releases the series, with [owner word] gives it an owner. Other
+    // fields change nothing.
+    if (is_owned_field(field)) owner::modify_owned(target, value);
     return value;
 }
 

@@ -10,7 +10,9 @@
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
+#include "runtime/ownership.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 
 namespace zyl::series {
 
@@ -31,8 +33,6 @@ cell copy_units(const cell* s, uint32_t pos, uint32_t count) {
 } // namespace detail
 
 namespace {
-
-using string::detail::tell_owner;
 
 [[noreturn]] void move_bad(const cell* a, const cell* b) {
     cell ta = datatype::make_value(a->type()), tb = datatype::make_value(b->type());
@@ -108,13 +108,13 @@ cell* take(cell* series, const cell* part, bool, bool last) {
     uint32_t idx = series->w1, len = idx + avail;
     uint32_t start = last ? len - 1 : idx, count = 1;
     if (part) take_range(series, part, last, idx, len, start, count);
-    tell_owner(series, "take");
+    owner::tell_before(series, words::loaded.take, nullptr, int32_t(start), int32_t(count));
     cell result;
     if (part) result = detail::copy_units(series, start, count);
     else element_at(series, start, &result);
     collector::keep k_result(&result); // taken out: nothing else holds it
     detail::remove_units(series, start, count);
-    tell_owner(series, "taken");
+    owner::tell(series, words::loaded.taken, nullptr, int32_t(start), int32_t(count));
     return &(*series = result);
 }
 
@@ -157,8 +157,8 @@ cell* move(cell* source, cell* target, const cell* part) {
         bool text = string::is_text_type(source->type()) && string::is_text_type(target->type());
         if (!text) move_bad(source, target);
     }
-    tell_owner(source, "move");
-    tell_owner(target, "move");
+    owner::tell_before(source, words::loaded.move, nullptr, int32_t(sidx), int32_t(count));
+    owner::tell_before(target, words::loaded.move, source, int32_t(tidx), int32_t(count));
     if (source->w2 == target->w2) {
         move_within(source, sidx, count, tidx);
     } else if (su != tu) {
@@ -168,8 +168,8 @@ cell* move(cell* source, cell* target, const cell* part) {
     } else {
         move_across(source, sidx, count, target, tidx);
     }
-    tell_owner(source, "moved");
-    tell_owner(target, "moved");
+    owner::tell(source, words::loaded.moved, nullptr, int32_t(sidx), int32_t(count));
+    owner::tell(target, words::loaded.moved, source, int32_t(tidx), int32_t(count));
     return target;
 }
 

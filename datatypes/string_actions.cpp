@@ -11,8 +11,10 @@
 #include "eval/actions.h"
 #include "eval/stack.h"
 #include "runtime/error.h"
+#include "runtime/ownership.h"
 #include "runtime/unicode.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 
 namespace zyl::string {
 
@@ -202,13 +204,13 @@ cell* swap(cell* a, cell* b) {
     uint8_t t = b->type();
     if (!is_text_type(t) && t != T_binary) error::raise(error::cat_script, error::script_invalid_arg, b);
     if (rs_tail_q(a) || rs_tail_q(b)) return a;
-    detail::tell_owner(a, "swap");
-    detail::tell_owner(b, "swap");
+    owner::tell_before(a, words::loaded.swap, b, int32_t(a->w1), 1);
+    owner::tell_before(b, words::loaded.swap, a, int32_t(b->w1), 1);
     uint32_t ca = rs_abs_char_at(a, a->w1), cb = rs_abs_char_at(b, b->w1);
     store_char(a->w2, a->w1, cb);
     store_char(b->w2, b->w1, ca);
-    detail::tell_owner(a, "swaped");
-    detail::tell_owner(b, "swaped");
+    owner::tell(a, words::loaded.swaped, b, int32_t(a->w1), 1);
+    owner::tell(b, words::loaded.swaped, a, int32_t(b->w1), 1);
     return a;
 }
 
@@ -228,7 +230,7 @@ cell* take(cell* series, const cell* part, bool deep, bool last) {
         count = uint32_t(std::clamp<int64_t>(n, 0, len - idx));
     }
     start = last ? len - count : idx;
-    detail::tell_owner(series, "take");
+    owner::tell_before(series, words::loaded.take, nullptr, int32_t(start), int32_t(count));
     cell result;
     if (part) {
         // The copy is made before the series cell is overwritten: the cell roots the text.
@@ -239,7 +241,7 @@ cell* take(cell* series, const cell* part, bool deep, bool last) {
         result = cell{unit_type, 0, rs_abs_char_at(series, start), 0};
     }
     remove_part(series, start, count);
-    detail::tell_owner(series, "taken");
+    owner::tell(series, words::loaded.taken, nullptr, int32_t(start), int32_t(count));
     return &(*series = result);
 }
 

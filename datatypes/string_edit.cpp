@@ -10,8 +10,10 @@
 #include "datatypes/string.h"
 #include "eval/stack.h"
 #include "runtime/error.h"
+#include "runtime/ownership.h"
 #include "runtime/unicode.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 
 namespace zyl::string {
 
@@ -286,40 +288,43 @@ void trim_ends(cell* s, bool head, bool tail) {
 
 cell* append(cell* series, cell* value, int32_t part, bool only, int32_t dup, bool is_append) {
     if (!is_append) return insert(series, value, part, only, dup, false);
-    detail::tell_owner(series, "append");
-    put(series, value, part, only, dup, rs_abs_length_q(series), 0);
-    detail::tell_owner(series, "appended");
+    uint32_t at = rs_abs_length_q(series);
+    owner::tell_before(series, words::loaded.append, value, int32_t(at), 0);
+    uint32_t n = put(series, value, part, only, dup, at, 0);
+    owner::tell(series, words::loaded.appended, value, int32_t(at), int32_t(n));
     series->w1 = 0;
     return series;
 }
 
 cell* insert(cell* series, cell* value, int32_t part, bool only, int32_t dup, bool) {
-    detail::tell_owner(series, "insert");
     rs_length_q(series); // clamps the index to the tail
     uint32_t at = series->w1;
+    owner::tell_before(series, words::global.insert, value, int32_t(at), 0);
     uint32_t n = put(series, value, part, only, dup, at, 0);
-    detail::tell_owner(series, "inserted");
+    owner::tell(series, words::loaded.inserted, value, int32_t(at), int32_t(n));
     series->w1 = at + n;
     return series;
 }
 
 cell* change(cell* series, cell* value, int32_t part, bool only, int32_t dup) {
-    detail::tell_owner(series, "change");
     rs_length_q(series); // clamps the index to the tail
     uint32_t at = series->w1;
+    owner::tell_before(series, words::loaded.change, value, int32_t(at), part > 0 ? part : 0);
     uint32_t n = put(series, value, -1, only, dup, at, part); // /part limits the series here
-    detail::tell_owner(series, "changed");
+    owner::tell(series, words::loaded.changed, value, int32_t(at), int32_t(n));
     series->w1 = at + n;
     return series;
 }
 
 cell* trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, const cell* with) {
     if (!all && !with && auto_) error::raise(error::cat_internal, error::internal_not_done);
-    detail::tell_owner(series, "trim");
+    uint32_t before = rs_length_q(series);
+    owner::tell_before(series, words::loaded.trim, nullptr, int32_t(series->w1), 0);
     if (all || with) trim_chars(series, with);
     else if (lines) trim_lines(series);
     else trim_ends(series, head, tail);
-    detail::tell_owner(series, "trimmed");
+    owner::tell(series, words::loaded.trimmed,
+        nullptr, int32_t(series->w1), int32_t(before - rs_length_q(series)));
     return series;
 }
 

@@ -7,7 +7,9 @@
 #include "eval/stack.h"
 #include "runtime/case.h"
 #include "runtime/error.h"
+#include "runtime/ownership.h"
 #include "runtime/sort.h"
+#include "runtime/words.h"
 
 namespace zyl::string {
 
@@ -102,7 +104,7 @@ cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, cons
     if (len == 0) return series;
     uint32_t size = record_size(skip, all, len);
     sort_context ctx{compare_offset(compare, skip, all, size), all ? size : 1, case_, reverse};
-    detail::tell_owner(series, "sort");
+    owner::tell_before(series, words::loaded.sort, nullptr, int32_t(start), int32_t(len));
     series_buffer* b = memory::buffer_of(series->w2);
     uint32_t unit = unit_of(b);
     uint8_t* base = b->head + (uint64_t(start) << shift_of(unit));
@@ -110,7 +112,7 @@ cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, cons
     // /stable keeps equal records in order with or without /case.
     if (stable) sort::mergesort(base, len / size, size * unit, ctx_word, 0, comparator(unit));
     else sort::quicksort_start(base, len / size, size * unit, ctx_word, 0, comparator(unit));
-    detail::tell_owner(series, "sorted");
+    owner::tell(series, words::loaded.sorted, nullptr, int32_t(start), int32_t(len));
     return series;
 }
 

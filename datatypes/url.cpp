@@ -28,6 +28,13 @@ constexpr char_class MOLD_SAFE = [] {
     return k;
 }();
 
+// What url! mold keeps as it is in a URL's scheme, the text before its first ":": source text
+// reads the scheme as a word, where no "%" escape can stand, so the word characters outside
+// MOLD_SAFE ("^" "<" ">" "|" "`" and everything from 128 up) are written as they are.
+inline bool scheme_keeps(uint32_t c) {
+    return c >= 128 || in_class(MOLD_SAFE, c) || c == '^' || c == '<' || c == '>' || c == '|' || c == '`';
+}
+
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
 // The value of hexadecimal digit [c], or -1.
@@ -198,6 +205,38 @@ void decode_percent(const cell* text, const cell* target) {
     }
 }
 
+int32_t next_decoded(const uint8_t*& p, const uint8_t* end) {
+    // The byte of the escape at [q], or -1 when [q] holds none.
+    auto escape_at = [end](const uint8_t* q) {
+        if (end - q < 3 || q[0] != '%') return -1;
+        int hi = hex_value(q[1]), lo = hex_value(q[2]);
+        return hi < 0 || lo < 0 ? -1 : hi << 4 | lo;
+    };
+    int first = escape_at(p);
+    if (first >= 0) {
+        int n = unicode::utf8_lead_length(uint8_t(first));
+        if (n == 0) {
+            p += 3;
+            return first;
+        }
+        uint8_t seq[4] = {uint8_t(first)};
+        int k = 1;
+        for (int b; k < n && (b = escape_at(p + 3 * k)) >= 0; k++) seq[k] = uint8_t(b);
+        if (k == n) {
+            // A whole run of escapes: one UTF-8 sequence, or invalid.
+            int32_t cp;
+            const uint8_t* after = unicode::decode_utf8_char(seq, seq + n, cp);
+            if (cp < 0 || after != seq + n) return -1;
+            p += 3 * n;
+            return cp;
+        }
+        // A lead without its escapes: the "%" stands for itself.
+    }
+    int32_t cp;
+    p = unicode::decode_utf8_char(p, end, cp);
+    return cp;
+}
+
 void encode_percent(const cell* text, int32_t part, const cell* target, uint32_t mode) {
     cell t = *text;
     uint32_t count = string::length_of(&t);
@@ -227,10 +266,24 @@ cell* make(cell* proto, cell* spec, uint8_t type) {
     return string::make(proto, spec, type);
 }
 
+// The scheme as its word characters stand, then the rest percent-encoded.
 int32_t mold(const cell* value, cell* buffer, bool, bool, bool, const cell* arg, int32_t part, int32_t) {
     cell v = *value;
     int64_t limit = arg ? std::max(part, 0) : INT64_MAX;
-    int64_t written = encode_range(&v, v.w1, string::length_of(&v), buffer, MOLD_SAFE, limit);
+    uint32_t len = string::length_of(&v);
+    int32_t colon = string::find_char(&v, ':');
+    uint32_t scheme = colon < 0 ? 0 : uint32_t(colon);
+    int64_t written = 0;
+    for (uint32_t i = 0; i < scheme && written < limit; i++) {
+        uint32_t c = string::rs_abs_char_at(&v, v.w1 + i);
+        if (!scheme_keeps(c)) {
+            written += encode_range(&v, v.w1 + i, 1, buffer, MOLD_SAFE, limit - written);
+            continue;
+        }
+        string::append_char(buffer->w2, c);
+        written++;
+    }
+    if (written < limit) written += encode_range(&v, v.w1 + scheme, len - scheme, buffer, MOLD_SAFE, limit - written);
     return static_cast<int32_t>(std::max<int64_t>(int64_t(part) - written, INT32_MIN));
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "datatypes/core.h"
+#include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "eval/stack.h"
 #include "runtime/error.h"
@@ -35,9 +36,11 @@ const cell* cells_of(node_id n, uint32_t count) {
 } // namespace
 
 void missing_action(uint8_t type) {
-    // The call's word and the argument's word join the report once words exist.
+    // The action dispatches on its first argument: the report names it.
     cell datatype = datatype::make_value(type);
-    error::raise(error::cat_script, error::script_expect_arg, &none_value, &datatype, &none_value);
+    cell call = stack::ready() ? stack::get_call() : none_value;
+    cell word = error::ready() ? error::arg_word_at(0) : none_value;
+    error::raise(error::cat_script, error::script_expect_arg, &call, &datatype, &word);
 }
 
 action_fn port_handler(const cell* value, uint8_t slot) {

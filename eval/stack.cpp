@@ -2,6 +2,9 @@
 // invariants are in eval/stack.h.
 #include "eval/stack.h"
 
+#include "datatypes/error.h"
+#include "eval/stack_trace.h"
+#include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
 
@@ -215,8 +218,14 @@ void unwind_to_last(uint32_t type) {
 
 void throw_error(const cell* err) {
     cell e = *err;
+    collector::keep k_err{&e}; // naming the call may allocate
     bool caught = false;
     if (es.ftop != es.fbottom) {
+        if (!error::is_bare(&e)) {
+            cell where = get_call();
+            error::set_where(&e, &where);
+            error_record_stack(&e);
+        }
         cell* top = es.top;
         unwind_to(FRAME_TRY, false); // stops at a try, a try-all or the bottom frame
         call_frame* target = --es.ftop; // the target goes too
@@ -231,7 +240,7 @@ void throw_error(const cell* err) {
     }
     *push_slot() = e;
     es.throw_code = THROW_ERROR;
-    throw error::raised{static_cast<int32_t>(e.w2), static_cast<int32_t>(e.w3)};
+    throw error::raised{error::category_index(&e), error::message_index(&e)};
 }
 
 void throw_break(bool has_value, bool is_continue) {
@@ -296,11 +305,11 @@ void throw_value(uint32_t code) {
     es.throw_code = code;
 }
 
-uint32_t get_call() {
+cell get_call() {
     call_frame* f = es.throw_start ? es.throw_start : es.ftop - 1;
     while (f >= es.fbottom && is_internal(f)) f--;
     es.throw_start = nullptr;
-    return f >= es.fbottom ? f->symbol : 0;
+    return f >= es.fbottom ? frame_word(f) : not_found_word();
 }
 
 void set_call_name(const cell* v) {

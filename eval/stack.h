@@ -210,9 +210,10 @@ void throw_return(bool has_value, bool from_here);
 // throw: cell 0 (the value) and cell 1 (the name) of the current frame go to the catch frame.
 void throw_value(uint32_t code);
 
-// The symbol id of the innermost frame that is not internal (0 when none): the "where" of
-// an error.
-uint32_t get_call();
+// The word of the innermost frame that is not internal, looked up in the frame's context:
+// the "where" of an error; the word <not-found> when there is none. Clears the throw-start
+// frame. May allocate (eval/stack_trace.cpp).
+cell get_call();
 // Names the innermost frame by the symbol of word cell [v] (when it is a word!).
 void set_call_name(const cell* v);
 

@@ -92,6 +92,8 @@ uint32_t missing_char(const state& st, size_t at, int32_t code) {
 } // namespace
 
 void throw_error(state& st, size_t at, int32_t code) {
+    // A path has no closing character to miss: a bad end inside one is a bad character.
+    if ((code == -3 || code == -4) && in_path(st)) code = -1;
     if (at == NO_POSITION) at = st.head > st.stack_base ? out.cells[st.head - 1].w3 : 0;
     if (at > st.length) at = st.length;
     if (st.events) {

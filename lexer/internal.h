@@ -141,8 +141,30 @@ struct exit_pending {};
 // Points word!'s seams (word::scan_type, word::load_value) at the lexer.
 void install_word_seams();
 
-// Closes the innermost container with a closing of [type] (block!, paren!, path...).
+// Opens a container of [type] whose opening character is at [at]: pushes its marker (unless
+// the callback refuses the `open` event: then answers false) and starts its contents in
+// state 0.
+bool open_container(state& st, uint8_t type, size_t at);
+// Closes the innermost container with a closing of [type]: block! for `]`, paren! for `)`,
+// path! for the end of a path, set-path! for an end in `:` (which only a path! takes). The
+// start state becomes 59 when the container around is a path, else 0.
 void close_container(state& st, uint8_t type, size_t at, int mode);
+
+inline bool is_path_type(uint8_t t) { return t >= T_path && t <= T_get_path; }
+// Whether the innermost open container is a path.
+inline bool in_path(const state& st) {
+    return st.head > st.stack_base && is_path_type(marker_type(&out.cells[st.head - 1]));
+}
+
+// The path start (final state 75): a word right before a `/`. Opens the path and loads the
+// word; inside a path already, the word is one more element and the `/` its separator.
+void scan_path_start(state& st, size_t start, size_t end, uint32_t flags, int mode);
+// After an element of an open path (a token begun in state 59, or a paren or point closed
+// inside the path): the character after it ends the path (`:` makes it a set-path!) or is
+// its `/` separator; anything else is `invalid` path!. [final_] is the element's final state.
+void check_path_separator(state& st, uint8_t final_);
+// The offset of the first Unicode space (lexer.h) in [start, end) of the input, or [end].
+size_t unicode_space_in(const state& st, size_t start, size_t end);
 
 // }==
 

@@ -59,16 +59,9 @@ uint32_t intern(state& st, size_t start, size_t n) {
     return sym;
 }
 
-// Pushes [v] as the loaded value, keeping the new-line flag of the pushed cell.
-void push_value(state& st, const cell& v) {
-    cell* c = push(st);
-    *c = cell{v.header | (c->header & CELL_NEW_LINE), v.w1, v.w2, v.w3};
-    st.loaded_type = v.type();
-}
-
 void push_word(state& st, cell (*make)(uint32_t), size_t start, size_t n) {
     uint32_t sym = intern(st, start, n);
-    push_value(st, make(sym));
+    push_loaded(st, make(sym));
 }
 
 // }==
@@ -83,7 +76,7 @@ bool token_text(const state& st, size_t start, size_t end, char* out, size_t roo
     return true;
 }
 
-void push_float(state& st, double d, uint8_t type) { push_value(st, float_::make_value(d, type)); }
+void push_float(state& st, double d, uint8_t type) { push_loaded(st, float_::make_value(d, type)); }
 
 // The float of the token's text, or `invalid` for [type].
 double float_of(state& st, size_t start, size_t end, int extra_exponent, uint8_t type) {
@@ -109,6 +102,12 @@ int digits_at(const uint8_t*& p, const uint8_t* end, int64_t& v) {
 } // namespace
 
 // {== Text
+
+void push_loaded(state& st, const cell& v) {
+    cell* c = push(st);
+    *c = cell{v.header | (c->header & CELL_NEW_LINE), v.w1, v.w2, v.w3};
+    st.loaded_type = v.type();
+}
 
 void load_string(state& st, size_t start, size_t end, uint32_t flags, int mode) {
     if (!mode) {
@@ -149,7 +148,7 @@ void load_char(state& st, size_t start, size_t end, uint32_t, int mode) {
         }
     }
     if (cp < 0 || p != e || uint32_t(cp) > char_::MAX_CODE_POINT) throw_error(st, start, T_char_);
-    if (mode) push_value(st, char_::make_value(static_cast<uint32_t>(cp)));
+    if (mode) push_loaded(st, char_::make_value(static_cast<uint32_t>(cp)));
 }
 
 // }==
@@ -164,6 +163,8 @@ void load_word(state& st, size_t start, size_t end, uint32_t, int mode) {
     else if (n > 1 && p[n - 1] == ':') push_word(st, make_set_word, start, n - 1);
     else push_word(st, make_word, start, n);
 }
+
+void push_plain_word(state& st, size_t start, size_t end) { push_word(st, make_word, start, end - start); }
 
 void load_issue(state& st, size_t start, size_t end, uint32_t, int mode) {
     if (st.base[start] != '#' || end - start < 2) throw_error(st, start, T_issue);
@@ -201,7 +202,7 @@ void load_integer(state& st, size_t start, size_t end, uint32_t, int mode) {
         if (mode) push_float(st, d, T_float_);
         return;
     }
-    if (mode) push_value(st, integer::make_value(static_cast<int32_t>(value)));
+    if (mode) push_loaded(st, integer::make_value(static_cast<int32_t>(value)));
 }
 
 // 2 to 8 hexadecimal digits (upper-case letters) and `h`: the 32-bit pattern.
@@ -217,7 +218,7 @@ void load_hex(state& st, size_t start, size_t end, uint32_t, int mode) {
         else value = value << 4 | hex_digits[c];
     }
     if (!ok) throw_error(st, start, n == 1 && p[0] >= 'A' ? T_word : T_integer);
-    if (mode) push_value(st, integer::make_value(static_cast<int32_t>(value)));
+    if (mode) push_loaded(st, integer::make_value(static_cast<int32_t>(value)));
 }
 
 void load_float(state& st, size_t start, size_t end, uint32_t, int mode) {
@@ -287,7 +288,7 @@ void load_time(state& st, size_t start, size_t end, uint32_t, int mode) {
     if (!mode) return;
     cell v;
     time::make_at(negative ? -seconds : seconds, &v);
-    push_value(st, v);
+    push_loaded(st, v);
 }
 
 // }==

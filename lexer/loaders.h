@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "datatypes/cell.h"
+
 namespace zyl::lexer {
 
 struct state;
@@ -14,6 +16,8 @@ struct state;
 void load_string(state& st, size_t start, size_t end, uint32_t flags, int mode);
 void load_raw_string(state& st, size_t start, size_t end, uint32_t flags, int mode);
 void load_word(state& st, size_t start, size_t end, uint32_t flags, int mode);
+// Pushes the word! named by the text [start, end) (no sigil is read there).
+void push_plain_word(state& st, size_t start, size_t end);
 void load_issue(state& st, size_t start, size_t end, uint32_t flags, int mode);
 void load_refinement(state& st, size_t start, size_t end, uint32_t flags, int mode);
 void load_integer(state& st, size_t start, size_t end, uint32_t flags, int mode);
@@ -23,8 +27,20 @@ void load_special_float(state& st, size_t start, size_t end, uint32_t flags, int
 void load_percent(state& st, size_t start, size_t end, uint32_t flags, int mode);
 void load_char(state& st, size_t start, size_t end, uint32_t flags, int mode);
 void load_time(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_file(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_url(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_email(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_tag(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_ref(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_binary(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_pair(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_point(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_tuple(state& st, size_t start, size_t end, uint32_t flags, int mode);
 // The token kinds whose datatypes cannot hold a value yet: `invalid` for the token's type.
 void load_pending(state& st, size_t start, size_t end, uint32_t flags, int mode);
+
+// Pushes [v] as the loaded value, with the new-line flag when LFs preceded the token.
+void push_loaded(state& st, const cell& v);
 
 // The code point of the escape at [p] (just after its `^`), [end] bounding it; advances [p].
 // Answers -1 for a bad escape.

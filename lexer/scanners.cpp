@@ -15,21 +15,13 @@ namespace {
 
 // {== Containers
 
-void open_container(state& st, uint8_t type, size_t at) {
-    if (st.events && !emit(st, EV_OPEN, type, nullptr, at, at)) return;
-    cell* m = push(st);
-    m->header = T_MARKER | (m->header & CELL_NEW_LINE);
-    m->w1 = (out.top - 1) - st.head;
-    m->w2 = type;
-    m->w3 = static_cast<uint32_t>(at);
-    st.head = out.top;
-}
-
-// Whether a closing of [closing] ends a container opened as [opened].
+// Whether a closing of [closing] ends a container opened as [opened]: the end of a path
+// (T_path) closes any path, an end in `:` (T_set_path) only a plain path!.
 bool closes(uint8_t closing, uint8_t opened) {
     if (closing == T_block) return opened == T_block || opened == T_map;
     if (closing == T_paren) return opened == T_paren || opened == T_point2d;
-    return opened >= T_path && opened <= T_get_path;
+    if (closing == T_set_path) return opened == T_path;
+    return is_path_type(opened);
 }
 
 // The value that replaces a closed container's marker and cells: a series of its type made
@@ -116,9 +108,6 @@ void scan_error(state& st, size_t start, size_t, uint32_t, int) {
     throw_error(st, at, type ? type : -1);
 }
 
-// Paths are not loaded yet: a word followed by `/` is reported as a bad path.
-void scan_path(state& st, size_t start, size_t, uint32_t, int) { throw_error(st, start, T_path); }
-
 uint8_t lower(uint8_t c) { return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c | 0x20) : c; }
 
 // Whether the [n] bytes at [p] equal the ASCII [name] without regard to letter case.
@@ -182,18 +171,8 @@ void check_string(state& st, size_t start, size_t end, uint32_t flags, int mode)
 // A Unicode space inside a word ends it there.
 void check_word(state& st, size_t start, size_t end, uint32_t flags, int) {
     if (flags & FLAG_UTF8) {
-        const uint8_t* p = st.base + start;
-        const uint8_t* e = st.base + end;
-        while (p < e) {
-            int32_t cp;
-            const uint8_t* q = *p < 0x80 ? p + 1 : unicode::decode_utf8_char(p, e, cp);
-            if (*p >= 0x80 && cp >= 0 && is_unicode_space(static_cast<uint32_t>(cp))) {
-                end = size_t(p - st.base);
-                st.token_end = st.pos = end;
-                break;
-            }
-            p = q;
-        }
+        size_t space = unicode_space_in(st, start, end);
+        if (space < end) end = st.token_end = st.pos = space;
     }
     uint8_t first = st.base[start];
     bool colon_end = end - start > 1 && st.base[end - 1] == ':';
@@ -211,21 +190,54 @@ void check_issue(state& st, size_t start, size_t end, uint32_t, int) {
 
 // {== Containers (shared)
 
+bool open_container(state& st, uint8_t type, size_t at) {
+    if (st.events && !emit(st, EV_OPEN, type, nullptr, at, at)) return false;
+    cell* m = push(st);
+    m->header = T_MARKER | (m->header & CELL_NEW_LINE);
+    m->w1 = (out.top - 1) - st.head;
+    m->w2 = type;
+    m->w3 = static_cast<uint32_t>(at);
+    st.head = out.top;
+    st.start_state = S_START; // a paren inside a path holds tokens of its own
+    return true;
+}
+
 void close_container(state& st, uint8_t type, size_t at, int mode) {
-    if (st.events) emit(st, EV_CLOSE, type, nullptr, at, at + 1);
-    if (st.head == st.stack_base) throw_error(st, at, -3);
+    uint8_t opened = st.head > st.stack_base ? marker_type(&out.cells[st.head - 1]) : 0;
+    bool fits = opened && closes(type, opened);
+    // The value takes the opened kind, or set-path! for an end in `:`; a path's close event
+    // reports that kind too, a bracket's the bracket's.
+    uint8_t made = type == T_set_path ? uint8_t(T_set_path) : opened;
+    if (st.events) emit(st, EV_CLOSE, is_path_type(type) && fits ? made : type, nullptr, at, at + 1);
+    if (!fits) throw_error(st, at, -3);
     uint32_t marker = st.head - 1;
-    uint8_t opened = marker_type(&out.cells[marker]);
-    if (!closes(type, opened)) throw_error(st, at, -3);
     uint32_t new_line = out.cells[marker].header & CELL_NEW_LINE;
     uint32_t outer = marker - out.cells[marker].w1;
-    cell v = container_value(st, opened, st.head, out.top - st.head, mode);
+    cell v = container_value(st, made, st.head, out.top - st.head, mode);
     v.header |= new_line;
     out.cells[marker] = v;
     out.top = marker + 1;
     st.head = outer;
-    st.token_type = opened;
-    st.loaded_type = opened;
+    st.token_type = made;
+    st.loaded_type = made;
+    // A paren closed inside a path: the path goes on after it.
+    st.start_state = in_path(st) ? S_PATH : S_START;
+}
+
+size_t unicode_space_in(const state& st, size_t start, size_t end) {
+    const uint8_t* p = st.base + start;
+    const uint8_t* e = st.base + end;
+    while (p < e) {
+        if (*p < 0x80) {
+            p++;
+            continue;
+        }
+        int32_t cp;
+        const uint8_t* q = unicode::decode_utf8_char(p, e, cp);
+        if (cp >= 0 && is_unicode_space(static_cast<uint32_t>(cp))) return size_t(p - st.base);
+        p = q;
+    }
+    return end;
 }
 
 bool is_point_start(const state& st, size_t at) {
@@ -248,7 +260,7 @@ const routine scanners[FINAL_COUNT] = {
     scan_brace_open,  // 72 {
     scan_brace_close, // 73 }
     scan_map_open,    // 74 #[
-    scan_path,        // 75 word/
+    scan_path_start,  // 75 word/
     scan_construct,   // 76 #(...)
     scan_comment,     // 77 ;
     scan_comma,       // 78 ,
@@ -286,23 +298,23 @@ const routine loaders[FINAL_COUNT] = {
     load_integer,       // 82
     load_refinement,    // 83
     load_char,          // 84
-    load_pending,       // 85 file
-    load_pending,       // 86 binary
+    load_file,          // 85
+    load_binary,        // 86
     load_percent,       // 87
     load_float,         // 88
     load_special_float, // 89
-    load_pending,       // 90 tuple
+    load_tuple,         // 90
     load_pending,       // 91 date
-    load_pending,       // 92 pair
-    load_pending,       // 93 point
+    load_pair,          // 92
+    load_point,         // 93
     load_time,          // 94
     load_pending,       // 95 money
-    load_pending,       // 96 tag
-    load_pending,       // 97 url
-    load_pending,       // 98 email
+    load_tag,           // 96
+    load_url,           // 97
+    load_email,         // 98
     load_hex,           // 99
     load_raw_string,    // 100
-    load_pending,       // 101 ref
+    load_ref,           // 101
 };
 
 // }==

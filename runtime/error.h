@@ -6,8 +6,10 @@
 // stack exists (start-up, tests of inner pieces) only the exception travels. Ids are 0-based
 // field indexes within their category of the error catalogue (runtime/error_catalogue.inc).
 //
-// Until error! values exist in full, an error cell is: type error!, word 1 the node of a
-// three-cell series holding its arguments, word 2 the category, word 3 the id.
+// The value raised is a full error! (datatypes/error.h) once the start-up has made the error
+// system. Before that an error is bare: type error!, word 1 the node of a three-cell series
+// holding its arguments, word 2 the category, word 3 the id (2 or more). A full error's
+// word 3 is always 0, which tells the two apart.
 #pragma once
 
 #include <cstdint>
@@ -40,15 +42,23 @@ inline bool typeset_has(const cell* ts, uint8_t t) {
 }
 
 // Returns argument [arg] when its type is in typeset [ts]; else raises script expect-arg
-// naming the call, the argument's datatype and the argument (at [pos]).
+// naming the call, the argument's datatype and the spec word of argument [pos] (from 0).
 const cell* check_arg_type(const cell* ts, int32_t pos, const cell* arg);
 // check_arg_type on the cell at [index] from the arguments base; nothing when [index] < 0.
 void check_arg_type_at(int32_t index, const cell* ts, int32_t pos);
 // check_arg_type only when refinement cell [ref] was used (its word 1 is not 0).
 const cell* check_optional_arg_type(const cell* ref, const cell* ts, int32_t pos, const cell* arg);
 
-// Prints the report of error [err] on the console.
+// Whether error cell [err] is bare (made before the error system existed).
+inline bool is_bare(const cell* err) { return err->w3 != 0; }
+// The category and message id of error cell [err], bare or full.
+int32_t category_index(const cell* err);
+int32_t message_index(const cell* err);
+
+// Prints the report of error [err] (its form) on the console, with a line end.
 void print_report(const cell* err);
+// Makes the error [id] of [cat] with the arguments and prints its report without raising it.
+void print_new(int32_t cat, int32_t id, const cell* arg1, const cell* arg2, const cell* arg3);
 
 // Ends the process after an error that nothing caught.
 [[noreturn]] void exit_uncaught();

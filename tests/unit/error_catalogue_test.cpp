@@ -181,6 +181,52 @@ TEST(ErrorCatalogueTest, EveryIdThatTheFoundationRaisesExists) {
     EXPECT_EQ(found, 78);
 }
 
+// Every category's messages, in field order: codes are made from these positions, and scripts
+// and saved errors rely on them.
+TEST(ErrorCatalogueTest, EveryIdInItsPlace) {
+    const char* const order[] = {
+        "break return throw continue while-cond",
+        "no-load",
+        "invalid missing no-header no-rs-header bad-header malconstruct bad-char",
+        "no-value need-value not-defined not-in-context no-arg expect-arg expect-val expect-type "
+        "cannot-use invalid-arg invalid-type invalid-type-spec invalid-key-type invalid-op no-op-arg "
+        "bad-op-spec invalid-data invalid-part not-same-type not-same-class not-related bad-func-def "
+        "bad-func-arg bad-func-extern no-refine bad-refines bad-refine dup-refine word-first "
+        "empty-path unset-path invalid-path invalid-path-set invalid-path-get bad-path-type "
+        "bad-path-type2 bad-path-set bad-field-set dup-vars past-end missing-arg out-of-range "
+        "invalid-chars invalid-compare wrong-type invalid-refine-arg type-limit size-limit no-return "
+        "throw-usage locked-word protected bad-bad bad-make-arg bad-to-arg invalid-months "
+        "invalid-spec-field missing-spec-field move-bad too-long invalid-char bad-loop-series "
+        "wrong-denom bad-denom invalid-obj-evt parse-rule parse-end parse-invalid-ref parse-block "
+        "parse-unsupported parse-infinite parse-stack parse-keep parse-into-bad parse-into-type "
+        "draw-invalid draw-infinite invalid-data-facet face-type not-window bad-window not-linked "
+        "not-event-type invalid-facet-type vid-invalid-syntax rtd-invalid-syntax rtd-no-match "
+        "react-bad-func react-not-enough react-no-match react-bad-obj react-gctx lib-invalid-arg "
+        "zb-invalid-record",
+        "zero-divide overflow positive",
+        "cannot-open cannot-close invalid-utf8 not-open no-connect no-scheme unknown-scheme "
+        "invalid-spec invalid-port invalid-actor no-port-action no-create no-codec bad-media "
+        "invalid-cmd",
+        "",
+        "",
+        "message",
+        "bad-path not-here no-memory wrong-mem stack-overflow limit-hit too-deep no-cycle feature-na "
+        "not-done invalid-error routines zyl-system deprecated",
+    };
+    for (int32_t cat = 0; cat < ids::category_count; cat++) {
+        std::string_view names = order[cat];
+        int32_t id = ids::first_message;
+        while (!names.empty()) {
+            std::string_view name = names.substr(0, names.find(' '));
+            names.remove_prefix(std::min(names.size(), name.size() + 1));
+            const char* have = catalogue::id_name(cat, id);
+            EXPECT_EQ(std::string_view(have ? have : "<none>"), name) << catalogue::category_name(cat) << " " << id;
+            id++;
+        }
+        EXPECT_EQ(catalogue::field_count(cat), id) << catalogue::category_name(cat);
+    }
+}
+
 TEST(ErrorCatalogueTest, CodesAreCategoryTimesHundredPlusMessageIndex) {
     EXPECT_EQ(catalogue::code_of(ids::cat_script, ids::script_no_value), 300);
     EXPECT_EQ(catalogue::code_of(ids::cat_script, ids::script_need_value), 301);

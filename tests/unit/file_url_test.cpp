@@ -148,6 +148,11 @@ TEST_F(FileUrlTest, UrlMoldsPercentEncodedAndFormsPlain) {
         {"http://x/(a)", "http://x/%28a%29"},    // "(" and ")" end a URL in source text
         {"http://x/\xE2\x82\xAC", "http://x/%E2%82%AC"},
         {"mailto:a@b?q=1&r", "mailto:a@b?q=1&r"},
+        // The scheme is a word in source text, where "%" cannot stand: its word characters stay.
+        {"caf\xC3\xA9:x/\xC3\xA9", "caf\xC3\xA9:x/%C3%A9"},
+        {"<=a^b|c:d^e", "<=a^b|c:d%5Ee"},
+        {"a b:c d", "a%20b:c%20d"},
+        {"no colon \xC3\xA9", "no%20colon%20%C3%A9"},
     };
     for (auto& c : cases) EXPECT_EQ(mold(U(c.text)), c.molded) << c.text;
     cell u = U("http://a b");

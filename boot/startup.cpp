@@ -1,0 +1,122 @@
+// boot/startup.cpp: the run-time start-up sequence, and the first language words.
+//
+// Until the boot image exists, the language's words are made from the embedded library
+// sources: `make` is made first from C++ (it is the action that makes every other native and
+// action value), then each source is loaded and evaluated in order.
+#include "boot/startup.h"
+
+#include "datatypes/context.h"
+#include "datatypes/error.h"
+#include "datatypes/core.h"
+#include "datatypes/init.h"
+#include "datatypes/registry.h"
+#include "datatypes/symbol.h"
+#include "datatypes/typeset.h"
+#include "datatypes/word.h"
+#include "eval/actions.h"
+#include "eval/interp.h"
+#include "eval/natives.h"
+#include "eval/stack.h"
+#include "lexer/lexer.h"
+#include "runtime/case.h"
+#include "runtime/collector.h"
+#include "runtime/error.h"
+#include "runtime/extres.h"
+#include "runtime/memory.h"
+#include "runtime/platform/console_output.h"
+#include "runtime/platform/os.h"
+#include "runtime/words.h"
+#include "services/random.h"
+
+namespace zyl::runtime {
+
+namespace {
+
+// Sets the global word [name] to [value].
+void set_global(const char* name, const cell* value) {
+    cell w = word::load(name);
+    context::set_value(&w, value);
+}
+
+// Each datatype's name word holds the datatype, each standard typeset's name its typeset.
+void set_type_words() {
+    for (uint32_t t = 1; t <= datatype::reg.highest; t++) {
+        if (!datatype::reg.names[t].name) continue;
+        cell v = datatype::make_value(static_cast<uint8_t>(t));
+        set_global(datatype::reg.names[t].name, &v);
+    }
+    for (const auto& e : typeset::standard::table) set_global(e.name, &e.value);
+    set_global("none", &none_value);
+    set_global("true", &true_value);
+    set_global("false", &false_value);
+}
+
+// `make` is the first word: every later native and action value is made through it. Finds
+// "make: make action! [spec n]" in the loaded actions source and makes it from C++.
+void make_make(const cell* block) {
+    const cell* head = reinterpret_cast<const cell*>(memory::buffer_of(block->w2)->head) + block->w1;
+    const cell* tail = reinterpret_cast<const cell*>(memory::buffer_of(block->w2)->tail);
+    uint32_t make_sym = symbol::resolve(symbol::make("make"));
+    for (const cell* p = head; p + 3 < tail; p++) {
+        if (p->type() != T_set_word || symbol::resolve(p->w2) != make_sym) continue;
+        if (p[2].type() != T_word || p[3].type() != T_block) continue;
+        cell* proto = stack::push(&unset_value);
+        *proto = datatype::make_value(T_action);
+        cell* spec = stack::push(&p[3]);
+        cell* made = actions::make_typed(proto, spec);
+        cell w = *p;
+        context::set_value(&w, made);
+        stack::pop(2);
+        return;
+    }
+    runtime_error(101, "the actions source does not define make");
+}
+
+void eval_library() {
+    for (size_t i = 0; i < library_source_count; i++) {
+        const source& s = library_sources[i];
+        cell* block = load_text(reinterpret_cast<const uint8_t*>(s.text), s.length);
+        if (i == 0) make_make(block);
+        interp::eval_block(block, false);
+        stack::pop(1);
+        stack::pop(1);
+    }
+}
+
+} // namespace
+
+cell* load_text(const uint8_t* text, size_t length) {
+    cell* result = stack::push(&none_value);
+    lexer::options o;
+    lexer::scan(result, text, static_cast<int64_t>(length), o);
+    return result;
+}
+
+void start() {
+    console::init_print_hooks();
+    os::init_io();
+    random::init();
+    memory::init();
+    extres::init();
+    memory::new_node_frame(NODE_FRAME_SLOTS);
+    memory::new_series_frame();
+    datatypes::init_all();
+    actions::init();
+    unicode::init_case_tables();
+    symbol::init_table(series::alloc_cells(symbol::TABLE_SIZE));
+    context::make_global();
+    datatype::make_words();
+    words::build();
+    words::build_refinements();
+    words::build_issue();
+    natives::init();
+    stack::create(symbol::make("<body>"), symbol::make("<anon>"));
+    lexer::init();
+    interp::init();
+    error::init_system();
+    set_type_words();
+    collector::gc.active = true;
+    eval_library();
+}
+
+} // namespace zyl::runtime

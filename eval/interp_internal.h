@@ -1,0 +1,100 @@
+// eval/interp_internal.h: what the interpreter's units share: the block being walked, the
+// interpreter's own roots, the call site record and the internal steps.
+//
+// Every internal step pushes exactly one cell (its value) and answers the next position; the
+// public entries turn that into their push or cell-0 forms. After any step the caller checks
+// es.throw_code first: when it is set the stacks were cut by a non-local exit and nothing may
+// be popped or read from them.
+#pragma once
+
+#include <cstdint>
+
+#include "datatypes/cell.h"
+#include "datatypes/word.h"
+#include "eval/interp.h"
+#include "eval/stack.h"
+#include "runtime/memory.h"
+
+namespace zyl::interp::detail {
+
+// A block being walked. The block stays alive through a root_guard while it is walked.
+struct code {
+    cell block;    // the block (its node; its index is where a full walk starts)
+    uint32_t tail; // where the walk ends (it also ends at the block's live tail)
+};
+
+// The cell at position [i] of [c], or null at or past the end of the walk. The address
+// holds until the next allocation.
+inline const cell* at(const code& c, uint32_t i) {
+    if (i >= c.tail) return nullptr;
+    series_buffer* b = memory::buffer_of(c.block.w2);
+    const cell* p = reinterpret_cast<const cell*>(b->head) + i;
+    return p < reinterpret_cast<const cell*>(b->tail) ? p : nullptr;
+}
+
+// A walk over [block] (or over nothing when it is null) ending at [tail].
+code make_code(const cell* block, uint32_t tail);
+
+// Keeps a copy of [c] alive while the guard lives (unless [when] is false): the interpreter's roots hold what it walks
+// or calls that no stack cell holds (a block evaluated for a native, an infix operator).
+struct root_guard {
+    explicit root_guard(const cell* c, bool when = true);
+    ~root_guard();
+    bool taken;
+    root_guard(const root_guard&) = delete;
+    root_guard& operator=(const root_guard&) = delete;
+};
+
+// A word cell naming a frame by [symbol], bound to no context.
+inline cell frame_word(uint32_t symbol) { return cell{T_word, 0, symbol, word::NO_INDEX}; }
+// Frame header [bits] as the current mode pushes them: compiled code leaves out the
+// interpreter bit.
+inline uint32_t frame_bits(uint32_t bits) { return is.compiled ? bits & ~FRAME_INTERP : bits; }
+
+// Words made once by init.
+struct words_t {
+    cell event[EVENT_COUNT]; // the event words, by bit number
+    cell set_path;           // names the frame of a set-path
+    uint32_t local;          // canonical symbols of local and return (spec keywords)
+    uint32_t return_;
+    uint32_t callback;       // symbol of <interp-callback>
+    uint32_t system;         // canonical symbols of the #system issues
+    uint32_t system_global;
+};
+extern words_t words;
+
+// How a call was reached.
+struct call_site {
+    cell name;         // names the frame: the word of the call, or <anon>
+    cell ref;          // what traces show as the call (none when nothing)
+    const cell* path;  // path whose elements from its index are refinements, or null
+    node_id owner;     // context of the object the function was selected from, or 0
+    uint32_t mode;     // PATH_* bits of apply
+    bool infix;        // the left operand is the last pushed cell
+};
+
+// Evaluates the expression at [i] and pushes its value; answers the position after it.
+uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions);
+// Evaluates paren [paren] as a block in a <body> native frame and pushes its value.
+void eval_paren(const cell* paren);
+// Evaluates the whole walk in a <body> frame; the result goes to the caller's cell 0 with
+// [keep_last], else stays pushed.
+void run_block(const code& c, bool keep_last);
+// Calls [fn] with its arguments from [c] at [pos]; pushes the result (over the left operand
+// for an infix call); answers the position after the arguments.
+uint32_t call(const cell* fn, const code& c, uint32_t pos, call_site& site);
+// Evaluates [path]; pushes the result; answers the position after the expression.
+uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, const cell* set);
+// The value that [fn] runs: for an op! its source (a function's own cell, flags and all),
+// else [fn] itself.
+cell callee(const cell* fn);
+// Whether [t] is block!, paren!, hash! or a path type.
+inline bool is_block_like(uint8_t t) {
+    return t == T_block || t == T_paren || t == T_hash || (t >= T_path && t <= T_get_path);
+}
+// Whether [t] is a type that the interpreter calls.
+inline bool is_callable(uint8_t t) {
+    return t == T_native || t == T_action || t == T_function || t == T_routine;
+}
+
+} // namespace zyl::interp::detail

@@ -1,0 +1,155 @@
+// eval/interp_path.cpp: path evaluation: a/b/c selects step by step through each value's
+// eval-path action, a set-path stores through the last step, and a function met on the way
+// is called with the elements after it as its refinements.
+#include "datatypes/block.h"
+#include "datatypes/context.h"
+#include "datatypes/core.h"
+#include "eval/actions.h"
+#include "eval/interp.h"
+#include "eval/interp_internal.h"
+#include "eval/stack.h"
+#include "runtime/error.h"
+
+namespace zyl::interp {
+
+using namespace detail;
+
+namespace {
+
+// The cells a path walk keeps on the stack, from [base] up: the path (whose cell finally
+// takes the result), the current value, its parent, the key and the previous element.
+struct path_cells {
+    cell* path;
+    cell* value;
+    cell* parent;
+    cell* key;
+    cell* prev;
+};
+
+// Whether the last step of a set-path tells the parent's owner of the change: a path of at
+// least three elements whose parent is a block-like value or an object with an on-change
+// record.
+bool notifies(const cell* parent, uint32_t elements) {
+    if (elements < 3 || !parent) return false;
+    uint8_t t = parent->type();
+    return is_block_like(t) || (t == T_object && parent->w3 != 0);
+}
+
+// The key element [el] stands for: a get-word's value, a paren's value, else itself.
+void make_key(const path_cells& pc, const cell& el) {
+    if (el.type() == T_get_word) {
+        *pc.key = *context::get_value(&el);
+    } else if (el.type() == T_paren) {
+        eval_paren(&el);
+        if (es.throw_code) return;
+        *pc.key = es.top[-1];
+        stack::pop(1);
+    } else {
+        *pc.key = el;
+    }
+}
+
+// The result [r] (the last pushed cell) takes the place of the path's cells.
+uint32_t finish(const path_cells& pc, const cell* r, uint32_t next) {
+    *pc.path = *r;
+    es.top = pc.path + 1;
+    if (is.events) trace_at(EV_EXIT, nullptr, -1, nullptr, pc.path);
+    return next;
+}
+
+// Calls [fn], met at element [at] of the path, with the elements after it as refinements.
+uint32_t call_in_path(const path_cells& pc, const code& c, uint32_t next, const cell& el, uint32_t at,
+                      node_id owner) {
+    cell fn = *pc.value;
+    cell rest = *pc.path;
+    rest.w1 = at + 1;
+    cell name = el.type() == T_word ? el : frame_word(es.anon_symbol);
+    call_site site{name, el, &rest, owner, 0, false};
+    uint32_t j = call(&fn, c, next, site);
+    if (es.throw_code) return j;
+    return finish(pc, es.top - 1, j);
+}
+
+} // namespace
+
+namespace detail {
+
+uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, const cell* set) {
+    path_cells pc{};
+    pc.path = stack::push(path); // keeps the path alive and gives the steps a stable cell
+    uint32_t head = pc.path->w1;
+    uint32_t n = tail_of(pc.path);
+    if (head >= n) error::raise(error::cat_script, error::script_empty_path);
+    if (is.events) {
+        trace_at(EV_ENTER, pc.path, head, nullptr, nullptr);
+        if (es.throw_code) return next;
+    }
+    cell first = block::cells_of(pc.path->w2)[head];
+    if (first.type() != T_word) error::raise(error::cat_script, error::script_word_first, pc.path);
+    if (is.events) {
+        trace_at(EV_FETCH, pc.path, head, nullptr, &first);
+        if (es.throw_code) return next;
+    }
+    const cell* slot = context::get_value(&first);
+    if (slot->type() == T_unset) error::raise(error::cat_script, error::script_unset_path, pc.path, &first);
+    pc.value = stack::push(slot);
+    if (is_callable(pc.value->type())) {
+        if (set) error::raise(error::cat_script, error::script_invalid_path_set);
+        if (get) error::raise(error::cat_script, error::script_invalid_path_get);
+        return call_in_path(pc, c, next, first, head, 0);
+    }
+    pc.parent = stack::push(&none_value);
+    pc.key = stack::push_slot();
+    pc.prev = stack::push(&first);
+    cell* old = stack::push_slot();
+    uint32_t elements = n - head;
+    for (uint32_t e = head + 1; e < n; e++) {
+        cell el = block::cells_of(pc.path->w2)[e];
+        if (is.events) {
+            trace_at(EV_FETCH, pc.path, e, nullptr, &el);
+            if (es.throw_code) return next;
+        }
+        make_key(pc, el);
+        if (es.throw_code) return next;
+        if (pc.key->type() == T_unset) error::raise(error::cat_script, error::script_invalid_path, pc.path, &el);
+        bool last = e + 1 == n;
+        const cell* parent = e == head + 1 ? nullptr : pc.parent;
+        actions::path_step step{pc.path, parent, pc.prev, static_cast<int32_t>(e - head), false, last,
+                                set && last && notifies(parent, elements)};
+        *old = *pc.value;
+        cell* r = actions::eval_path_typed(pc.value, pc.key, set && last ? set : nullptr, step);
+        *pc.value = *r;
+        *pc.parent = *old;
+        *pc.prev = el;
+        if (!get && !set && is_callable(pc.value->type())) {
+            node_id owner = pc.parent->type() == T_object ? pc.parent->w1 : 0;
+            return call_in_path(pc, c, next, el, e, owner);
+        }
+    }
+    return finish(pc, pc.value, next);
+}
+
+} // namespace detail
+
+uint32_t eval_path_at(const cell* path, const cell* block, uint32_t next, uint32_t tail, bool push, bool get,
+                      const cell* set) {
+    code c = make_code(block, tail);
+    root_guard keep_block(&c.block);
+    cell p = *path;
+    uint32_t j = path_expr(&p, c, next, get, set);
+    if (es.throw_code) return j;
+    if (!push) stack::set_last_keep(es.top - 1);
+    return j;
+}
+
+const cell* eval_path(const cell* pos, const cell* tail, const cell* block, bool push, bool get,
+                      const cell* set) {
+    cell b = *block;
+    const cell* head = block::cells_of(b.w2);
+    cell p = *pos;
+    uint32_t j = eval_path_at(&p, &b, static_cast<uint32_t>(pos - head) + 1, static_cast<uint32_t>(tail - head),
+                              push, get, set);
+    return block::cells_of(b.w2) + j;
+}
+
+} // namespace zyl::interp

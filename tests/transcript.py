@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+# tests/transcript.py: runs a console transcript or a language test script through `zyl`.
+#
+#   transcript.py ZYL FILE.txt   lines starting ">> " are typed in (a value left open continues
+#                                on the next ">> " line, as at the console); every other line
+#                                is the output expected, in order; lines starting ";;" are
+#                                comments.
+#   transcript.py ZYL FILE.zyl   runs the script; its last line must read "N passed, 0 failed".
+import subprocess
+import sys
+
+
+def run(zyl, args, stdin):
+    p = subprocess.run([zyl] + args, input=stdin.encode(), stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, timeout=120)
+    return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
+def transcript(zyl, path):
+    inputs, expected = [], []
+    with open(path, encoding="utf-8") as f:
+        for line in f.read().split("\n"):
+            if line.startswith(";;"):
+                continue
+            if line.startswith(">> "):
+                inputs.append(line[3:])
+            else:
+                expected.append(line)
+    while expected and expected[-1] == "":
+        expected.pop()
+    code, out = run(zyl, [], "\n".join(inputs) + "\n")
+    got = out.split("\n")
+    while got and got[-1] == "":
+        got.pop()
+    if got == expected:
+        return 0
+    print(f"{path}: output differs (exit status {code})")
+    width = max(len(got), len(expected))
+    for i in range(width):
+        g = got[i] if i < len(got) else "<none>"
+        e = expected[i] if i < len(expected) else "<none>"
+        mark = "  " if g == e else "!!"
+        print(f"{mark} expected: {e}\n{mark}      got: {g}")
+    return 1
+
+
+def script(zyl, path):
+    code, out = run(zyl, [path], "")
+    lines = [l for l in out.split("\n") if l.strip()]
+    last = lines[-1] if lines else ""
+    ok = last.endswith(" failed") and last.split(",")[-1].strip() == "0 failed"
+    if ok and code == 0:
+        return 0
+    print(out)
+    print(f"{path}: exit status {code}; last line: {last!r}")
+    return 1
+
+
+def main():
+    zyl, path = sys.argv[1], sys.argv[2]
+    sys.exit(transcript(zyl, path) if path.endswith(".txt") else script(zyl, path))
+
+
+main()
