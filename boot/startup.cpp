@@ -7,6 +7,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/error.h"
+#include "datatypes/function.h"
 #include "datatypes/core.h"
 #include "datatypes/init.h"
 #include "datatypes/registry.h"
@@ -18,11 +19,13 @@
 #include "eval/natives.h"
 #include "eval/stack.h"
 #include "lexer/lexer.h"
+#include "library/predicates.h"
 #include "runtime/case.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/extres.h"
 #include "runtime/memory.h"
+#include "runtime/ownership.h"
 #include "runtime/platform/console_output.h"
 #include "runtime/platform/os.h"
 #include "runtime/words.h"
@@ -38,14 +41,8 @@ void set_global(const char* name, const cell* value) {
     context::set_value(&w, value);
 }
 
-// Each datatype's name word holds the datatype, each standard typeset's name its typeset.
-void set_type_words() {
-    for (uint32_t t = 1; t <= datatype::reg.highest; t++) {
-        if (!datatype::reg.names[t].name) continue;
-        cell v = datatype::make_value(static_cast<uint8_t>(t));
-        set_global(datatype::reg.names[t].name, &v);
-    }
-    for (const auto& e : typeset::standard::table) set_global(e.name, &e.value);
+// The words of the constants that the boot image would bind first.
+void set_constant_words() {
     set_global("none", &none_value);
     set_global("true", &true_value);
     set_global("false", &false_value);
@@ -73,6 +70,7 @@ void make_make(const cell* block) {
 }
 
 void eval_library() {
+    function::making_library = true;
     for (size_t i = 0; i < library_source_count; i++) {
         const source& s = library_sources[i];
         cell* block = load_text(reinterpret_cast<const uint8_t*>(s.text), s.length);
@@ -81,6 +79,7 @@ void eval_library() {
         stack::pop(1);
         stack::pop(1);
     }
+    function::making_library = false;
 }
 
 } // namespace
@@ -110,11 +109,13 @@ void start() {
     words::build_refinements();
     words::build_issue();
     natives::init();
+    owner::init();
     stack::create(symbol::make("<body>"), symbol::make("<anon>"));
     lexer::init();
     interp::init();
     error::init_system();
-    set_type_words();
+    set_constant_words();
+    predicates::init();
     collector::gc.active = true;
     eval_library();
 }

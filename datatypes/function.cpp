@@ -287,6 +287,8 @@ uint32_t validate_spec(const cell* spec) {
     return flags;
 }
 
+bool making_library = false;
+
 node_id make_value(const cell* spec, const cell* body, node_id ctx, int64_t code, int64_t extra, uint32_t flags) {
     cell* result = stack::push(&none_value);
     cell* s = push_clamped(spec);
@@ -301,6 +303,7 @@ node_id make_value(const cell* spec, const cell* body, node_id ctx, int64_t code
     collector::keep_node k_ctx{&ctx};
     node_id series = series::alloc_cells(FN_CELLS);
     fill_series(series, b, code, extra);
+    if (making_library) flags |= FUNC_LIBRARY;
     *result = cell{T_function | flags, ctx, s->w2, series};
     *context::owner_of(ctx) = *result;
     if (made && b) context::bind(b, ctx, false);

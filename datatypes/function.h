@@ -40,6 +40,10 @@ uint32_t validate_spec(const cell* spec);
 // value is) a datatype!, typeset! or word!.
 void check_type_block(const cell* types);
 
+// While set, every function made is a library function (FUNC_LIBRARY): the start-up sets it
+// while it evaluates the library sources.
+extern bool making_library;
+
 // Builds a function value and leaves it on the evaluation stack top; answers its context.
 // [spec] a block (shared when its index is 0, else copied from its index); [body] a block
 // (copied deeply) or null; [ctx] an existing context node or 0 (then one is made from the

@@ -5,6 +5,9 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "datatypes/context.h"
+#include "datatypes/core.h"
+#include "datatypes/typeset.h"
 #include "datatypes/word.h"
 
 namespace zyl::datatype {
@@ -59,6 +62,25 @@ void register_type(uint32_t count, uint8_t id, uint8_t parent, const char* name,
 void make_words() {
     for (uint32_t t = 1; t <= reg.highest; t++)
         if (reg.names[t].name) reg.names[t].word = word::load(reg.names[t].name);
+    // Each name word holds its datatype, also for a type not registered yet, so that type
+    // blocks may name it; each standard typeset's name holds the typeset.
+    static constexpr struct {
+        uint8_t id;
+        const char* name;
+    } all[] = {
+#define ZYL_TYPE(id, ident, name, parent) {id, name},
+#include "datatypes/types.inc"
+#undef ZYL_TYPE
+    };
+    for (const auto& e : all) {
+        cell w = word::load(e.name);
+        cell v = make_value(e.id);
+        context::set_value(&w, &v);
+    }
+    for (const auto& e : typeset::standard::table) {
+        cell w = word::load(e.name);
+        context::set_value(&w, &e.value);
+    }
     reg.words_made = true;
 }
 

@@ -48,10 +48,14 @@ inline constexpr cell ts_block = typeset::of({T_block});
 inline constexpr cell ts_count = typeset::of({T_integer, T_float_});
 inline constexpr cell ts_word = typeset::of({T_word});
 inline constexpr cell ts_words = typeset::of({T_word, T_block});
-inline constexpr cell ts_any_word_block = typeset::of({T_word, T_lit_word, T_set_word, T_get_word, T_block});
-inline constexpr cell ts_series = typeset::of({T_block, T_paren, T_hash, T_path, T_lit_path, T_set_path,
-                                               T_get_path, T_string, T_file, T_url, T_tag, T_email, T_ref,
-                                               T_binary, T_vector, T_image, T_map});
+inline constexpr cell ts_any_word_block =
+    typeset::of({T_word, T_lit_word, T_set_word, T_get_word, T_block});
+inline constexpr cell ts_function = typeset::of({T_function});
+inline constexpr cell ts_any_block =
+    typeset::of({T_block, T_paren, T_hash, T_path, T_lit_path, T_set_path, T_get_path});
+inline constexpr cell ts_series =
+    typeset::of({T_block, T_paren, T_hash, T_path, T_lit_path, T_set_path, T_get_path, T_string,
+                 T_file, T_url, T_tag, T_email, T_ref, T_binary, T_vector, T_image, T_map});
 
 // With [check], raises expect-arg unless argument [pos] is of a type in [ts].
 inline void check_arg(int32_t check, const cell& ts, int32_t pos) {

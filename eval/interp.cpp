@@ -66,8 +66,8 @@ void init() {
     collector::remove_mark_hook(&mark_roots);
     collector::add_mark_hook(&mark_roots);
     static const char* const event_names[EVENT_COUNT] = {
-        "init", "end", "prolog", "epilog", "enter", "exit", "open", "return",
-        "fetch", "push", "set", "call", "error", "throw", "catch", "expr"};
+        "init",  "end",  "prolog", "epilog", "enter", "exit",  "open",  "return",
+        "fetch", "push", "set",    "call",   "error", "throw", "catch", "expr"};
     for (uint32_t i = 0; i < EVENT_COUNT; i++) words.event[i] = word::load(event_names[i]);
     words.set_path = word::load("set-path");
     words.local = symbol::resolve(symbol::make("local"));
@@ -100,6 +100,8 @@ root_guard::~root_guard() {
     if (taken) root_count--;
 }
 
+uint32_t root_depth() { return root_count; }
+
 code make_code(const cell* block, uint32_t tail) {
     if (!block) return code{none_value, 0};
     return code{*block, tail};
@@ -107,7 +109,9 @@ code make_code(const cell* block, uint32_t tail) {
 
 } // namespace detail
 
-uint32_t tail_of(const cell* block) { return memory::buffer_of(block->w2)->used_bytes() / sizeof(cell); }
+uint32_t tail_of(const cell* block) {
+    return memory::buffer_of(block->w2)->used_bytes() / sizeof(cell);
+}
 
 // }==
 // {== Expressions
@@ -140,13 +144,15 @@ uint32_t eval_word(const code& c, uint32_t i, const cell* w) {
         cell name = *w;
         error::raise(error::cat_script, error::script_no_value, &name);
     }
-    case T_native: case T_action: case T_function: case T_routine: {
+    case T_native:
+    case T_action:
+    case T_function:
+    case T_routine: {
         cell fn = *slot;
         call_site site{*w, *w, nullptr, 0, 0, false};
         return call(&fn, c, i + 1, site);
     }
-    case T_op:
-        error::raise(error::cat_script, error::script_no_op_arg);
+    case T_op: error::raise(error::cat_script, error::script_no_op_arg);
     default:
         stack::push(slot);
         pushed(c, i);
@@ -176,6 +182,7 @@ uint32_t eval_set_word(const code& c, uint32_t i) {
 uint32_t eval_set_path(const code& c, uint32_t i) {
     cell sp = *at(c, i);
     if (!at(c, i + 1)) error::raise(error::cat_script, error::script_need_value, &sp);
+    root_guard keep_path(&sp); // the value's evaluation may drop it from the block
     stack::mark(&words.set_path, frame_bits(MARK_INTERP_NATIVE));
     uint32_t j = expr(c, i + 1, false, false);
     if (es.throw_code) return j;
@@ -252,10 +259,11 @@ uint32_t dispatch(const code& c, uint32_t i, bool literal_functions) {
         pushed(c, i);
         return i + 1;
     case T_issue: return eval_issue(c, i, v);
-    case T_native: case T_action: case T_function: case T_routine:
-        return eval_callable(c, i, v, literal_functions);
-    case T_op:
-        error::raise(error::cat_script, error::script_no_op_arg);
+    case T_native:
+    case T_action:
+    case T_function:
+    case T_routine: return eval_callable(c, i, v, literal_functions);
+    case T_op: error::raise(error::cat_script, error::script_no_op_arg);
     default:
         stack::push(v);
         pushed(c, i);
@@ -354,8 +362,8 @@ void eval_block(const cell* block, bool keep_last) {
     run_block(c, keep_last);
 }
 
-uint32_t eval_expression_at(const cell* block, uint32_t pos, uint32_t tail, bool no_infix, bool push,
-                            bool literal_functions) {
+uint32_t eval_expression_at(const cell* block, uint32_t pos, uint32_t tail, bool no_infix,
+                            bool push, bool literal_functions) {
     code c = make_code(block, tail);
     root_guard keep_block(&c.block);
     uint32_t j = pos;
@@ -407,7 +415,8 @@ namespace {
 
 // The position of address [p] in [block]'s buffer.
 uint32_t index_of(const cell* block, const cell* p) {
-    return static_cast<uint32_t>(p - reinterpret_cast<const cell*>(memory::buffer_of(block->w2)->head));
+    return static_cast<uint32_t>(p -
+                                 reinterpret_cast<const cell*>(memory::buffer_of(block->w2)->head));
 }
 
 // The address of position [i] in [block]'s buffer, as it is now.
@@ -417,8 +426,8 @@ const cell* address_of(const cell* block, uint32_t i) {
 
 } // namespace
 
-const cell* eval_expression(const cell* pos, const cell* tail, const cell* block, bool no_infix, bool push,
-                            bool literal_functions) {
+const cell* eval_expression(const cell* pos, const cell* tail, const cell* block, bool no_infix,
+                            bool push, bool literal_functions) {
     cell b = *block;
     uint32_t j = eval_expression_at(&b, index_of(&b, pos), index_of(&b, tail), no_infix, push,
                                     literal_functions);

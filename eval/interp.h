@@ -49,20 +49,21 @@ constexpr uint32_t ALL_EVENTS = 0x1FFFF;
 constexpr uint32_t EVENT_COUNT = 16;
 
 // Call-mode bits of call_function (apply).
-constexpr uint32_t PATH_ELEMENT = 1;     // a missing argument at the end of the block is none
-constexpr uint32_t PATH_REFINEMENTS = 2; // refinement! values in the block, each followed by a truth
-constexpr uint32_t PATH_SKIP_OFF = 4;    // args of a switched-off refinement are skipped unevaluated
+constexpr uint32_t PATH_ELEMENT = 1; // a missing argument at the end of the block is none
+constexpr uint32_t PATH_REFINEMENTS =
+    2;                                // refinement! values in the block, each followed by a truth
+constexpr uint32_t PATH_SKIP_OFF = 4; // args of a switched-off refinement are skipped unevaluated
 
 // Invariant: events == tracing && !compiled.
 struct state {
-    bool tracing;          // the tracer is active (set through set_tracing)
-    bool default_tracing;  // what a function marked `trace` switches tracing to
-    bool compiled;         // inside a library function's body: runs as compiled code
-    bool events;           // the interpreter's own events are delivered
-    uint32_t event_mask;   // events the tracer wants
-    uint32_t extra_slots;  // refinement slots of the tracer beyond its six arguments
-    cell* tracer;          // the tracer function! (a fixed cell), none when unset
-    cell* position;        // the current position: a block cell whose index is the expression
+    bool tracing;         // the tracer is active (set through set_tracing)
+    bool default_tracing; // what a function marked `trace` switches tracing to
+    bool compiled;        // inside a library function's body: runs as compiled code
+    bool events;          // the interpreter's own events are delivered
+    uint32_t event_mask;  // events the tracer wants
+    uint32_t extra_slots; // refinement slots of the tracer beyond its six arguments
+    cell* tracer;         // the tracer function! (a fixed cell), none when unset
+    cell* position;       // the current position: a block cell whose index is the expression
 };
 extern state is;
 
@@ -79,8 +80,8 @@ void set_tracing(bool on);
 void eval_block(const cell* block, bool keep_last);
 // Evaluates one expression at position [pos] (before [tail]) of [block]; answers the position
 // after it. [push]: the value is pushed, else it becomes cell 0 (stack::set_last_keep).
-uint32_t eval_expression_at(const cell* block, uint32_t pos, uint32_t tail, bool no_infix, bool push,
-                            bool literal_functions);
+uint32_t eval_expression_at(const cell* block, uint32_t pos, uint32_t tail, bool no_infix,
+                            bool push, bool literal_functions);
 // One expression at position [pos] in a <body> native frame; answers the next position.
 uint32_t eval_entry_at(const cell* block, uint32_t pos, uint32_t tail, bool push);
 // The expression at [block]'s index, result into cell 0; answers the new index (unchanged
@@ -91,8 +92,8 @@ uint32_t tail_of(const cell* block);
 
 // The same with [pos] and [tail] as cell addresses in [block]'s buffer, valid at the call;
 // the answer is an address valid until the next allocation.
-const cell* eval_expression(const cell* pos, const cell* tail, const cell* block, bool no_infix, bool push,
-                            bool literal_functions);
+const cell* eval_expression(const cell* pos, const cell* tail, const cell* block, bool no_infix,
+                            bool push, bool literal_functions);
 const cell* eval_entry(const cell* block, const cell* pos, const cell* tail, bool push);
 
 // }==
@@ -113,13 +114,14 @@ uint32_t call_function(const cell* fn, const cell* block, uint32_t pos, uint32_t
 void exec_function(const cell* fn, node_id ctx, const cell* ref);
 // Calls [fn] (any callable) with the [argc] values at [args] as its arguments (missing ones
 // are none, extra ones ignored; each is type-checked), in a frame of its own; the result is
-// pushed and answered. [args] must not lie in a series buffer (the stack is fine). Null when a non-local exit is pending (es.throw_code): the stacks are
-// then as the exit left them. For run-time code that holds the values itself.
+// pushed and answered. [args] must not lie in a series buffer (stack cells are fine). Null
+// when a non-local exit is pending (es.throw_code): the stacks are then as the exit left
+// them. For run-time code that holds the values itself.
 cell* call_with(const cell* fn, const cell* args, uint32_t argc);
 // Runs routine [fn]'s code on the arguments in the current frame; the result is in cell 0.
 void call_routine(const cell* fn);
 
-// The call spec of [fn] (native!, action!, op!, function! or routine!): a block of one
+// The call spec of callable [fn] (native!, action!, op!, function! or routine!): a block of one
 // typeset! per argument (its kind in TYPESET_ARG_KIND_MASK: 0 normal, 1 get, 2 literal, 3
 // return:), each refinement! (word 3 its number from 1), and last an integer! when not zero
 // (locals of a function or routine, /local included; refinements of a native or action).
@@ -153,7 +155,8 @@ uint32_t event_mask(const cell* tracer);
 void trace_at(uint32_t ev, const cell* code, int64_t pos, const cell* ref, const cell* value);
 // trace_at with [pos] an address in [code]'s buffer (or null), when tracing is on.
 void trace_slow(uint32_t ev, const cell* code, const cell* pos, const cell* ref, const cell* value);
-inline void trace(uint32_t ev, const cell* code, const cell* pos, const cell* ref, const cell* value) {
+inline void trace(uint32_t ev, const cell* code, const cell* pos, const cell* ref,
+                  const cell* value) {
     if (is.tracing) [[unlikely]]
         trace_slow(ev, code, pos, ref, value);
 }
@@ -167,8 +170,12 @@ inline void trace_init(const cell* code) { trace(EV_INIT, code, nullptr, nullptr
 inline void trace_end(const cell* code) { trace(EV_END, code, nullptr, nullptr, nullptr); }
 inline void trace_throw(const cell* value) { trace(EV_THROW, nullptr, nullptr, nullptr, value); }
 inline void trace_catch(const cell* value) { trace(EV_CATCH, nullptr, nullptr, nullptr, value); }
-inline void trace_call(const cell* ref, const cell* fn) { trace(EV_CALL, nullptr, nullptr, ref, fn); }
-inline void trace_return(const cell* ref, const cell* value) { trace(EV_RETURN, nullptr, nullptr, ref, value); }
+inline void trace_call(const cell* ref, const cell* fn) {
+    trace(EV_CALL, nullptr, nullptr, ref, fn);
+}
+inline void trace_return(const cell* ref, const cell* value) {
+    trace(EV_RETURN, nullptr, nullptr, ref, value);
+}
 
 // Prints "eval: " and [text] with the run-time's primitive print (a debugging aid).
 void debug_print(const char* text);

@@ -46,7 +46,8 @@ inline bool takes_positions(uint8_t t) { return t == T_native || t == T_action; 
 
 // The cell of [fn]'s own series that keeps its call spec.
 cell* spec_slot(const cell* fn) {
-    uint32_t i = takes_positions(fn->type()) ? uint32_t(native::NV_ARGS) : uint32_t(function::FN_ARGS);
+    uint32_t i =
+        takes_positions(fn->type()) ? uint32_t(native::NV_ARGS) : uint32_t(function::FN_ARGS);
     return block::cells_of(fn->w3) + i;
 }
 
@@ -111,22 +112,41 @@ struct refinement_at {
     uint32_t nargs;  // its arguments
 };
 
+// The refinements a call named so far, by number.
+struct named_set {
+    uint64_t small[4] = {0, 0, 0, 0};
+    std::vector<bool> more; // numbers from 256 on (no sane spec has them)
+
+    // Whether [number] was named before; marks it named.
+    bool seen(uint32_t number) {
+        if (number < 256) {
+            uint64_t bit = uint64_t(1) << (number & 63);
+            bool was = small[number >> 6] & bit;
+            small[number >> 6] |= bit;
+            return was;
+        }
+        if (more.size() <= number) more.resize(number + 1);
+        bool was = more[number];
+        more[number] = true;
+        return was;
+    }
+};
+
 // Gathers the arguments and refinements of one call into the current frame.
 struct gather {
-    const cell* fn;     // the callee (op! already resolved); its series is kept by the caller
-    node_id spec;       // its call spec
-    uint32_t count;     // cells in the call spec
-    const code& c;      // where the arguments are read
+    const cell* fn; // the callee (op! already resolved); its series is kept by the caller
+    node_id spec;   // its call spec
+    uint32_t count; // cells in the call spec
+    const code& c;  // where the arguments are read
     call_site& site;
-    bool positions;     // native or action: refinements are positions, not frame slots
+    bool positions;      // native or action: refinements are positions, not frame slots
     uint32_t nrefs = 0;  // refinements of a native or action
     uint32_t locals = 0; // /local and the locals of a function or routine
     int32_t refs[MAX_NATIVE_REFS];
-    uint64_t named[4] = {0, 0, 0, 0}; // refinements named so far, by number
-    std::vector<bool> named_more;     // numbers past 256 (not in any sane spec)
 
     gather(const cell* f, const code& cd, call_site& s)
-        : fn(f), spec(spec_of(f)), count(cell_count(spec)), c(cd), site(s), positions(takes_positions(f->type())) {
+        : fn(f), spec(spec_of(f)), count(cell_count(spec)), c(cd), site(s),
+          positions(takes_positions(f->type())) {
         if (positions) std::fill(std::begin(refs), std::end(refs), -1);
     }
 
@@ -266,28 +286,16 @@ struct gather {
         return false;
     }
 
-    // Whether refinement [number] was named before; marks it named.
-    bool named_before(uint32_t number) {
-        if (number < 256) {
-            uint64_t bit = uint64_t(1) << (number & 63);
-            bool was = named[number >> 6] & bit;
-            named[number >> 6] |= bit;
-            return was;
-        }
-        if (named_more.size() <= number) named_more.resize(number + 1);
-        bool was = named_more[number];
-        named_more[number] = true;
-        return was;
-    }
-
-    // The refinement [el] names (a word or refinement), or the errors.
-    refinement_at lookup(const cell& el, const cell& dup_in) {
+    // The refinement [el] names (a word or refinement), or the errors; [named] holds the
+    // refinements named so far.
+    refinement_at lookup(const cell& el, const cell& dup_in, named_set& named) {
         refinement_at r{};
         if (!find(el.w2, r)) {
             cell name = site.name;
             error::raise(error::cat_script, error::script_no_refine, &name, &el);
         }
-        if (named_before(r.number)) error::raise(error::cat_script, error::script_dup_refine, &dup_in);
+        if (named.seen(r.number))
+            error::raise(error::cat_script, error::script_dup_refine, &dup_in);
         return r;
     }
 
@@ -325,6 +333,7 @@ struct gather {
 
     // The refinements a path names after the function's own element, in the path's order.
     uint32_t path_refinements(uint32_t pos) {
+        named_set named;
         cell path = *site.path;
         cell whole = path;
         whole.w1 = 0;
@@ -337,7 +346,7 @@ struct gather {
             } else if (el.type() != T_word) {
                 error::raise(error::cat_script, error::script_bad_refine, &el);
             }
-            refinement_at r = lookup(el, whole);
+            refinement_at r = lookup(el, whole, named);
             pos = use(r, on, pos, false);
             if (es.throw_code) return pos;
         }
@@ -347,11 +356,12 @@ struct gather {
     // apply: refinement! values in the block, each followed by an expression whose truth
     // switches it, then its arguments.
     uint32_t block_refinements(uint32_t pos) {
+        named_set named;
         for (;;) {
             const cell* v = at(c, pos);
             if (!v || v->type() != T_refinement) return pos;
             cell el = *v;
-            refinement_at r = lookup(el, c.block);
+            refinement_at r = lookup(el, c.block, named);
             bool on = false;
             if (at(c, ++pos)) {
                 pos = expr(c, pos, false, false);
@@ -386,13 +396,21 @@ void invoke(const cell* f, const gather& g, const call_site& site) {
     case T_native: {
         natives::entry_fn e = f->w1 < natives::CAPACITY ? natives::entry(f->w1 + 1) : nullptr;
         if (!e) error::raise(error::cat_internal, error::internal_not_done);
-        natives::call(e, true, 0, g.nrefs, g.refs); // checked here already
+        if (g.nrefs == 0) { // the common case, without the table of arities
+            reinterpret_cast<void (*)(int32_t)>(e)(0);
+        } else {
+            natives::call(e, true, 0, g.nrefs, g.refs); // checked here already
+        }
         break;
     }
     case T_action: {
         action_fn e = f->w1 < ACTION_SLOTS ? actions::generic[f->w1] : nullptr;
         if (!e) error::raise(error::cat_internal, error::internal_not_done);
-        natives::call(reinterpret_cast<natives::entry_fn>(e), false, 0, g.nrefs, g.refs);
+        if (g.nrefs == 0) {
+            e();
+        } else {
+            natives::call(reinterpret_cast<natives::entry_fn>(e), false, 0, g.nrefs, g.refs);
+        }
         break;
     }
     case T_routine: call_routine(f); break;
@@ -433,8 +451,8 @@ struct body_scope {
 
     body_scope(const cell* f, bool compiled)
         : ctx(f->w1), saved_values(0), frame(es.ftop > es.fbottom ? es.ftop - 1 : nullptr),
-          saved_compiled(is.compiled),
-          saved_tracing(is.tracing), tracing_changed((f->header & (FUNC_TRACE | FUNC_NO_TRACE)) != 0) {
+          saved_compiled(is.compiled), saved_tracing(is.tracing),
+          tracing_changed((f->header & (FUNC_TRACE | FUNC_NO_TRACE)) != 0) {
         if (ctx && context::on_stack(ctx)) {
             cell* cc = context::cell_of(ctx);
             saved_values = cc->w2;
@@ -527,13 +545,17 @@ node_id build_arg_spec(const cell* fn) {
     for (uint32_t i = 0; i < series::length(f.w2); i++) {
         cell v = block::cells_of(f.w2)[i];
         switch (v.type()) {
-        case T_word: case T_get_word: case T_lit_word:
+        case T_word:
+        case T_get_word:
+        case T_lit_word:
             if (in_locals) {
                 if (v.type() == T_word) locals++;
                 break;
             }
             i = append_typeset(out, f.w2, i,
-                               v.type() == T_word ? KIND_NORMAL : v.type() == T_get_word ? KIND_GET : KIND_LIT);
+                               v.type() == T_word       ? KIND_NORMAL
+                               : v.type() == T_get_word ? KIND_GET
+                                                        : KIND_LIT);
             break;
         case T_refinement:
             if (symbol::resolve(v.w2) == words.local) {
@@ -559,7 +581,9 @@ node_id build_arg_spec(const cell* fn) {
         uint32_t slots = 0;
         for (uint32_t k = 0, n = static_cast<uint32_t>(series::length(out)); k < n; k++) {
             const cell* s = block::cells_of(out) + k;
-            if (s->type() == T_refinement || (s->type() == T_typeset && arg_kind(*s) != KIND_RETURN)) slots++;
+            if (s->type() == T_refinement ||
+                (s->type() == T_typeset && arg_kind(*s) != KIND_RETURN))
+                slots++;
         }
         uint32_t words = context::word_count(f.w1);
         if (words > slots + locals) locals = words - slots;
@@ -590,8 +614,7 @@ void push_refinement_defaults(const cell* spec) {
 
 namespace detail {
 
-cell callee(const cell* fn) {
-    if (fn->type() != T_op) return *fn;
+cell op_source(const cell* fn) {
     uint8_t source = op::source_type(fn);
     cell f = *fn;
     f.header = (fn->header & ~(CELL_TYPE_MASK | OP_SOURCE_MASK)) | source;
@@ -604,7 +627,9 @@ cell callee(const cell* fn) {
 
 uint32_t call(const cell* fn, const code& c, uint32_t pos, call_site& site) {
     native_stack::check();
-    root_guard keep_op(fn, site.infix); // a prefix call keeps its function in its result cell
+    // A prefix call keeps its function in its result cell, but only from step 3 on: a tracer
+    // running before may rebind the word it came from.
+    root_guard keep_fn(fn, site.infix || is.events);
     if (is.events) {
         trace_at(EV_OPEN, &c.block, pos, &site.ref, fn);
         if (es.throw_code) return pos;
@@ -666,7 +691,8 @@ void exec_function(const cell* fn, node_id ctx, const cell* ref) {
 
 void call_routine(const cell* fn) {
     const cell* code = function::series_cell(fn, function::FN_CODE);
-    routine::code_fn f = code->type() == T_integer ? routine::code_at(static_cast<int32_t>(code->w2)) : nullptr;
+    routine::code_fn f =
+        code->type() == T_integer ? routine::code_at(static_cast<int32_t>(code->w2)) : nullptr;
     if (!f) error::raise(error::cat_internal, error::internal_routines);
     f();
 }
@@ -679,7 +705,8 @@ cell* call_with(const cell* fn, const cell* args, uint32_t argc) {
     call_site site{frame_word(es.anon_symbol), none_value, nullptr, 0, 0, false};
     code none_code = make_code(nullptr, 0);
     build_arg_spec(&f); // before the frame: the arguments are pushed with no allocation between
-    stack::mark(&site.name, frame_bits(f.type() == T_function ? MARK_INTERP_FUNC : MARK_INTERP_NATIVE));
+    stack::mark(&site.name,
+                frame_bits(f.type() == T_function ? MARK_INTERP_FUNC : MARK_INTERP_NATIVE));
     gather g(&f, none_code, site);
     g.fixed_from(args, argc);
     g.push_locals();

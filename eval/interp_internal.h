@@ -35,8 +35,9 @@ inline const cell* at(const code& c, uint32_t i) {
 // A walk over [block] (or over nothing when it is null) ending at [tail].
 code make_code(const cell* block, uint32_t tail);
 
-// Keeps a copy of [c] alive while the guard lives (unless [when] is false): the interpreter's roots hold what it walks
-// or calls that no stack cell holds (a block evaluated for a native, an infix operator).
+// Keeps a copy of [c] alive while the guard lives (unless [when] is false): the interpreter's roots
+// hold what it walks or calls that no stack cell holds (a block evaluated for a native, an infix
+// operator).
 struct root_guard {
     explicit root_guard(const cell* c, bool when = true);
     ~root_guard();
@@ -44,6 +45,9 @@ struct root_guard {
     root_guard(const root_guard&) = delete;
     root_guard& operator=(const root_guard&) = delete;
 };
+
+// Roots taken and not yet given back (0 between top-level evaluations).
+uint32_t root_depth();
 
 // A word cell naming a frame by [symbol], bound to no context.
 inline cell frame_word(uint32_t symbol) { return cell{T_word, 0, symbol, word::NO_INDEX}; }
@@ -57,20 +61,20 @@ struct words_t {
     cell set_path;           // names the frame of a set-path
     uint32_t local;          // canonical symbols of local and return (spec keywords)
     uint32_t return_;
-    uint32_t callback;       // symbol of <interp-callback>
-    uint32_t system;         // canonical symbols of the #system issues
+    uint32_t callback; // symbol of <interp-callback>
+    uint32_t system;   // canonical symbols of the #system issues
     uint32_t system_global;
 };
 extern words_t words;
 
 // How a call was reached.
 struct call_site {
-    cell name;         // names the frame: the word of the call, or <anon>
-    cell ref;          // what traces show as the call (none when nothing)
-    const cell* path;  // path whose elements from its index are refinements, or null
-    node_id owner;     // context of the object the function was selected from, or 0
-    uint32_t mode;     // PATH_* bits of apply
-    bool infix;        // the left operand is the last pushed cell
+    cell name;        // names the frame: the word of the call, or <anon>
+    cell ref;         // what traces show as the call (none when nothing)
+    const cell* path; // path whose elements from its index are refinements, or null
+    node_id owner;    // context of the object the function was selected from, or 0
+    uint32_t mode;    // PATH_* bits of apply
+    bool infix;       // the left operand is the last pushed cell
 };
 
 // Evaluates the expression at [i] and pushes its value; answers the position after it.
@@ -85,9 +89,10 @@ void run_block(const code& c, bool keep_last);
 uint32_t call(const cell* fn, const code& c, uint32_t pos, call_site& site);
 // Evaluates [path]; pushes the result; answers the position after the expression.
 uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, const cell* set);
-// The value that [fn] runs: for an op! its source (a function's own cell, flags and all),
-// else [fn] itself.
-cell callee(const cell* fn);
+// The value that op! [fn] runs: its source (a function's own cell, flags and all).
+cell op_source(const cell* fn);
+// The value that [fn] runs: for an op! its source, else [fn] itself.
+inline cell callee(const cell* fn) { return fn->type() == T_op ? op_source(fn) : *fn; }
 // Whether [t] is block!, paren!, hash! or a path type.
 inline bool is_block_like(uint8_t t) {
     return t == T_block || t == T_paren || t == T_hash || (t >= T_path && t <= T_get_path);

@@ -58,8 +58,8 @@ uint32_t finish(const path_cells& pc, const cell* r, uint32_t next) {
 }
 
 // Calls [fn], met at element [at] of the path, with the elements after it as refinements.
-uint32_t call_in_path(const path_cells& pc, const code& c, uint32_t next, const cell& el, uint32_t at,
-                      node_id owner) {
+uint32_t call_in_path(const path_cells& pc, const code& c, uint32_t next, const cell& el,
+                      uint32_t at, node_id owner) {
     cell fn = *pc.value;
     cell rest = *pc.path;
     rest.w1 = at + 1;
@@ -91,7 +91,8 @@ uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, con
         if (es.throw_code) return next;
     }
     const cell* slot = context::get_value(&first);
-    if (slot->type() == T_unset) error::raise(error::cat_script, error::script_unset_path, pc.path, &first);
+    if (slot->type() == T_unset)
+        error::raise(error::cat_script, error::script_unset_path, pc.path, &first);
     pc.value = stack::push(slot);
     if (is_callable(pc.value->type())) {
         if (set) error::raise(error::cat_script, error::script_invalid_path_set);
@@ -111,10 +112,16 @@ uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, con
         }
         make_key(pc, el);
         if (es.throw_code) return next;
-        if (pc.key->type() == T_unset) error::raise(error::cat_script, error::script_invalid_path, pc.path, &el);
+        if (pc.key->type() == T_unset)
+            error::raise(error::cat_script, error::script_invalid_path, pc.path, &el);
         bool last = e + 1 == n;
         const cell* parent = e == head + 1 ? nullptr : pc.parent;
-        actions::path_step step{pc.path, parent, pc.prev, static_cast<int32_t>(e - head), false, last,
+        actions::path_step step{pc.path,
+                                parent,
+                                pc.prev,
+                                static_cast<int32_t>(e - head),
+                                false,
+                                last,
                                 set && last && notifies(parent, elements)};
         *old = *pc.value;
         cell* r = actions::eval_path_typed(pc.value, pc.key, set && last ? set : nullptr, step);
@@ -131,8 +138,8 @@ uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, con
 
 } // namespace detail
 
-uint32_t eval_path_at(const cell* path, const cell* block, uint32_t next, uint32_t tail, bool push, bool get,
-                      const cell* set) {
+uint32_t eval_path_at(const cell* path, const cell* block, uint32_t next, uint32_t tail, bool push,
+                      bool get, const cell* set) {
     code c = make_code(block, tail);
     root_guard keep_block(&c.block);
     cell p = *path;
@@ -147,8 +154,8 @@ const cell* eval_path(const cell* pos, const cell* tail, const cell* block, bool
     cell b = *block;
     const cell* head = block::cells_of(b.w2);
     cell p = *pos;
-    uint32_t j = eval_path_at(&p, &b, static_cast<uint32_t>(pos - head) + 1, static_cast<uint32_t>(tail - head),
-                              push, get, set);
+    uint32_t j = eval_path_at(&p, &b, static_cast<uint32_t>(pos - head) + 1,
+                              static_cast<uint32_t>(tail - head), push, get, set);
     return block::cells_of(b.w2) + j;
 }
 

@@ -39,12 +39,15 @@ int32_t relative(const cell* code, int64_t pos) {
 
 void trace_at(uint32_t ev, const cell* code, int64_t pos, const cell* ref, const cell* value) {
     if (!is.tracing || !(is.event_mask & ev) || is.tracer->type() != T_function) return;
+    uint32_t bit = static_cast<uint32_t>(std::countr_zero(ev));
+    if (bit >= EVENT_COUNT) return; // no such event
     // Copied before anything is pushed: the pointers may lie in buffers the call moves.
     cell code_cell = code ? *code : none_value;
     cell pos_cell = integer::make_value(relative(code, pos));
     cell value_cell = or_none(value);
     cell ref_cell = (ev & EVENTS_WITH_REF) ? or_none(ref) : none_value;
-    cell place = pair::make_value(static_cast<int32_t>(es.base - es.bottom), static_cast<int32_t>(es.top - es.bottom));
+    cell place = pair::make_value(static_cast<int32_t>(es.base - es.bottom),
+                                  static_cast<int32_t>(es.top - es.bottom));
     cell* saved_base = es.base;
     cell* saved_top = es.top;
     call_frame* saved_frames = es.ftop;
@@ -53,7 +56,7 @@ void trace_at(uint32_t ev, const cell* code, int64_t pos, const cell* ref, const
     cell name = frame_word(words.callback);
     name.w1 = tracer.w1;
     stack::mark_func_context(&name, tracer.w1);
-    stack::push(&words.event[std::countr_zero(ev)]);
+    stack::push(&words.event[bit]);
     stack::push(&code_cell);
     stack::push(&pos_cell);
     stack::push(&value_cell);
@@ -75,7 +78,8 @@ void trace_at(uint32_t ev, const cell* code, int64_t pos, const cell* ref, const
     es.top = saved_top;
 }
 
-void trace_slow(uint32_t ev, const cell* code, const cell* pos, const cell* ref, const cell* value) {
+void trace_slow(uint32_t ev, const cell* code, const cell* pos, const cell* ref,
+                const cell* value) {
     int64_t i = -1;
     if (code && pos) i = pos - block::cells_of(code->w2);
     trace_at(ev, code, i, ref, value);

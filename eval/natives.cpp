@@ -161,6 +161,12 @@ void init() {
     init_function();
     init_word();
     init_control();
+    init_compare();
+    init_math();
+    init_set();
+    init_text();
+    init_transcode();
+    init_system();
 }
 
 void call(entry_fn f, bool with_check, int32_t check, uint32_t nrefs, const int32_t* refs) {

@@ -44,6 +44,17 @@ void set_entry(uint32_t n, entry_fn f);
 void init_function(); // func, function, does, has: eval/natives_function.cpp
 void init_word();     // get, set, type?, bind, in, construct ...: eval/natives_word.cpp
 void init_control();  // if, loops, do, reduce, compose, try, catch ...: eval/natives_control.cpp
+void init_compare();  // equal? ... greater-or-equal?, same?, not, max, min: eval/natives_compare.cpp
+void init_math();     // sign tests, zero?, NaN?, shift, trigonometry, logarithms: eval/natives_math.cpp
+void init_set();      // union, intersect, unique, difference, exclude, complement?, extend: eval/natives_set.cpp
+void init_text();     // print, prin, dehex, enhex, debase, enbase, to-hex, case, as-*, as: eval/natives_text.cpp
+void init_transcode(); // transcode: eval/natives_transcode.cpp
+void init_system();   // wait, checksum, environment, now, call, size?, browse, compression: eval/natives_system.cpp
+
+// The block print and prin reduce block arguments into (made by init, kept for the whole run).
+extern cell print_scratch;
+// Whether the last output of print or prin ended its line.
+extern bool print_line_ended;
 
 // Calls [f] with [check] (when [with_check]) followed by the [nrefs] refinement parameters
 // [refs]; natives and actions have at most 12 refinements.

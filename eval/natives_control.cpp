@@ -8,6 +8,7 @@
 
 #include "datatypes/block.h"
 #include "datatypes/core.h"
+#include "datatypes/error.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "eval/control_internal.h"
@@ -53,7 +54,9 @@ namespace {
 
 // The block cell [i] of [blk] from its head, copied onto the stack, where evaluation may
 // keep it while buffers move.
-cell* push_cell_at(const cell* blk, uint32_t i) { return stack::push(block::cells_of(blk->w2) + i); }
+cell* push_cell_at(const cell* blk, uint32_t i) {
+    return stack::push(block::cells_of(blk->w2) + i);
+}
 
 // Cells of [blk] from its head to its tail.
 uint32_t total_of(const cell* blk) { return series::length(blk->w2); }
@@ -170,36 +173,43 @@ void switch_(int32_t check, int32_t default_) {
     none::set_last();
 }
 
+namespace {
+
+// Evaluates the action at [idx] of the case block [walk] into the frame's cell 0: a block is
+// evaluated whole, anything else as one expression. Answers the position after it, or -1
+// when an exit is pending.
+int64_t case_action(const cell* walk, uint32_t idx) {
+    if (block::cells_of(walk->w2)[idx].type() != T_block)
+        return eval_at(walk, idx, UINT32_MAX, false);
+    stack::reset();
+    interp::eval_block(push_cell_at(walk, idx), true);
+    return pending() ? -1 : int64_t(idx) + 1;
+}
+
+} // namespace
+
 void case_(int32_t check, int32_t all) {
     check_arg(check, ts_block, 0);
     cell* walk = push_walk(stack::arg(0));
     stack::mark_native(&fw.case_);
     *stack::push_slot() = none_value; // the frame's result cell
-    bool matched = false;
+    bool matched = false;             // by the last condition only
     for (uint32_t idx = walk->w1; idx < total_of(walk);) {
-        matched = false;
         int64_t next = eval_at(walk, idx, UINT32_MAX, false);
         if (next < 0) return;
         if (static_cast<uint32_t>(next) >= total_of(walk)) {
             error::raise(error::cat_script, error::script_need_value, &fw.case_);
         }
-        idx = static_cast<uint32_t>(next);
-        if (!logic::check_condition()) {
-            idx++; // the action is skipped as one value, whatever it is
+        matched = logic::check_condition();
+        if (!matched) {
+            idx = static_cast<uint32_t>(next) +
+                  1; // the action is skipped as one value, whatever it is
             continue;
         }
-        if (block::cells_of(walk->w2)[idx].type() == T_block) {
-            stack::reset();
-            interp::eval_block(push_cell_at(walk, idx), true);
-            if (pending()) return;
-            idx++;
-        } else {
-            next = eval_at(walk, idx, UINT32_MAX, false);
-            if (next < 0) return;
-            idx = static_cast<uint32_t>(next);
-        }
-        matched = true;
+        next = case_action(walk, static_cast<uint32_t>(next));
+        if (next < 0) return;
         if (all < 0) break;
+        idx = static_cast<uint32_t>(next);
         stack::keep();
     }
     if (!matched) none::set_last();
@@ -222,7 +232,7 @@ void exit_(int32_t) { stack::throw_return(false, false); }
 
 void throw_(int32_t check, int32_t name) {
     if (name >= 0) check_arg(check, ts_word, name);
-    if (interp::is.tracing) interp::trace(interp::EV_THROW, nullptr, nullptr, nullptr, stack::arg(0));
+    interp::trace_throw(stack::arg(0));
     // throw_value takes the value from cell 0 and the name from cell 1; unset names nothing.
     cell n = name >= 0 ? *stack::arg(static_cast<uint32_t>(name)) : unset_value;
     es.top = es.base + 1;
@@ -238,7 +248,8 @@ bool name_matches(const cell* want, const cell* name) {
     uint8_t nt = name->type();
     bool named = nt == T_word || nt == T_lit_word || nt == T_get_word || nt == T_set_word;
     uint32_t sym = named ? symbol::resolve(name->w2) : 0;
-    if (want->type() != T_block) return named && word::any_word_type_q(want->type()) && symbol::resolve(want->w2) == sym;
+    if (want->type() != T_block)
+        return named && word::any_word_type_q(want->type()) && symbol::resolve(want->w2) == sym;
     uint32_t total = total_of(want);
     for (uint32_t i = std::min(want->w1, total); i < total; i++) {
         const cell* w = block::cells_of(want->w2) + i;
@@ -279,19 +290,26 @@ void catch_(int32_t check, int32_t name) {
         return;
     }
     if (code != THROW_THROW) return;
-    // The stacks are cut to this catch frame: cell 0 the value, cell 1 the name.
-    if (want && !name_matches(want, es.base + 1)) {
-        rethrow();
-        return;
+    // The stacks are cut to this catch frame: cell 0 the value, cell 1 the name. A bad /name
+    // is this catch's error, not the throw's: the throw's frame is not its "where".
+    if (want) {
+        call_frame* thrower = es.throw_start;
+        es.throw_start = nullptr;
+        bool taken = name_matches(want, es.base + 1);
+        es.throw_start = thrower;
+        if (!taken) {
+            rethrow();
+            return;
+        }
     }
     es.throw_code = THROW_NONE;
     es.throw_start = nullptr; // a later error's "where" must not name this throw
     es.top = es.base + 1;
-    if (interp::is.tracing) interp::trace(interp::EV_CATCH, nullptr, nullptr, nullptr, es.base);
+    interp::trace_catch(es.base);
     stack::unwind_last();
 }
 
-void try_(int32_t check, int32_t all, int32_t) {
+void try_(int32_t check, int32_t all, int32_t keep) {
     check_arg(check, ts_block, 0);
     const cell* blk = stack::arg(0);
     stack::mark(&fw.try_, all >= 0 ? MARK_TRY_ALL : MARK_TRY);
@@ -302,6 +320,7 @@ void try_(int32_t check, int32_t all, int32_t) {
         // pushed last.
         stack::set_last_from_error();
         es.throw_code = THROW_NONE;
+        if (keep >= 0) error::fill_stack(es.base); // the frames are still there above the top
         return;
     }
     if (pending()) return; // break, continue, return, exit, throw: not ours

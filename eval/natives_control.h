@@ -31,7 +31,7 @@ void until(int32_t check);
 void loop(int32_t check);
 void repeat(int32_t check);
 void forever(int32_t check);
-void foreach(int32_t check);
+void foreach (int32_t check);
 void forall(int32_t check);
 void remove_each(int32_t check);
 void switch_(int32_t check, int32_t default_);
@@ -61,8 +61,8 @@ bool foreach_next_block(cell* s, const cell* word);
 // (none past its end), or [values] itself when it is not block-like or with [only]. Without
 // [any], an unset element raises need-value; with [some], a none element leaves its word.
 // A non-word in [words] raises invalid-arg.
-void set_words_from_block(const cell* words, const cell* values, uint32_t count, bool any, bool only,
-                          bool some);
+void set_words_from_block(const cell* words, const cell* values, uint32_t count, bool any,
+                          bool only, bool some);
 // After a remove-each pass over [s] with step [n]: unless [result] is none or false, removes
 // the [n] elements just walked and leaves [s] at the position after them.
 void remove_each_step(cell* s, uint32_t n, const cell* result);

@@ -32,10 +32,15 @@ bool is_callable(uint8_t t) {
 // Whether [v] must go through the interpreter to give its value.
 bool needs_evaluation(uint8_t t) {
     switch (t) {
-    case T_word: case T_set_word: case T_get_word: case T_lit_word:
-    case T_path: case T_lit_path: case T_set_path: case T_get_path:
-    case T_paren:
-        return true;
+    case T_word:
+    case T_set_word:
+    case T_get_word:
+    case T_lit_word:
+    case T_path:
+    case T_lit_path:
+    case T_set_path:
+    case T_get_path:
+    case T_paren: return true;
     default: return is_callable(t);
     }
 }
@@ -81,7 +86,9 @@ void start_trace(const cell* callback, const cell* code) {
     *interp::is.tracer = *callback;
     interp::is.event_mask = interp::event_mask(callback);
     interp::is.extra_slots =
-        callback->type() == T_function ? static_cast<uint32_t>(function::count_args(callback->w2, 0, false)) : 0;
+        callback->type() == T_function
+            ? static_cast<uint32_t>(function::count_args(callback->w2, 0, false))
+            : 0;
     interp::is.default_tracing = true;
     interp::set_tracing(true);
     trace_started = true;
@@ -92,8 +99,15 @@ void start_trace(const cell* callback, const cell* code) {
 void end_trace(const cell* code) {
     uint32_t pending_code = es.throw_code;
     es.throw_code = THROW_NONE;
+    // An exit leaves its target's result in cell 0 with top at base: the tracer's cells must
+    // go above it.
+    cell* top = es.top;
+    if (es.top == es.base) es.top++;
     interp::trace_end(series::is_any_block(code->type()) ? code : nullptr);
-    if (es.throw_code == THROW_NONE) es.throw_code = pending_code;
+    if (es.throw_code == THROW_NONE) {
+        es.throw_code = pending_code;
+        es.top = top;
+    }
     stop_trace();
 }
 
@@ -125,7 +139,9 @@ cell* load_string(const cell* s) {
 
 } // namespace
 
-void do_(int32_t, int32_t expand, int32_t, int32_t next, int32_t trace) {
+void do_(int32_t check, int32_t expand, int32_t, int32_t next, int32_t trace) {
+    if (next >= 0) check_arg(check, ts_word, next);
+    if (trace >= 0) check_arg(check, ts_function, trace);
     cell* v = stack::push(stack::arg(0)); // the value, where cell 0 may be overwritten
     trace_scope scope;
     if (trace >= 0 && !trace_started) {
@@ -133,7 +149,8 @@ void do_(int32_t, int32_t expand, int32_t, int32_t next, int32_t trace) {
         start_trace(stack::arg(static_cast<uint32_t>(trace)), v);
         if (pending()) return;
     }
-    if (next >= 0) word::get_value(stack::arg(static_cast<uint32_t>(next))); // an unbound word fails first
+    if (next >= 0)
+        word::get_value(stack::arg(static_cast<uint32_t>(next))); // an unbound word fails first
     switch (v->type()) {
     case T_block:
     case T_paren:
@@ -203,7 +220,8 @@ void reduce_block(const cell* src, const cell* into) {
 
 } // namespace
 
-void reduce(int32_t, int32_t into) {
+void reduce(int32_t check, int32_t into) {
+    if (into >= 0) check_arg(check, ts_any_block, into);
     cell* v = stack::arg(0);
     cell* out = into >= 0 ? stack::arg(static_cast<uint32_t>(into)) : nullptr;
     if (v->type() == T_block) {
@@ -274,10 +292,12 @@ void splice(cell* target, const cell* b, bool append) {
     }
 }
 
-void compose_block(const cell* src, cell* target, compose_options o, bool append, const compose_path* path);
+void compose_block(const cell* src, cell* target, compose_options o, bool append,
+                   const compose_path* path);
 
 // One value [c] of the source, copied out of it; [path] the blocks composed around it.
-void compose_value(const cell& c, cell* target, compose_options o, bool append, const compose_path* path) {
+void compose_value(const cell& c, cell* target, compose_options o, bool append,
+                   const compose_path* path) {
     if (c.type() == T_block && o.deep) {
         compose_path inner = descend(path, c.w2);
         cell* sub = push_walk(&c);
@@ -304,7 +324,8 @@ void compose_value(const cell& c, cell* target, compose_options o, bool append, 
     es.top = p;
 }
 
-void compose_block(const cell* src, cell* target, compose_options o, bool append, const compose_path* path) {
+void compose_block(const cell* src, cell* target, compose_options o, bool append,
+                   const compose_path* path) {
     uint32_t end = interp::tail_of(src); // values added to the source itself are not walked
     for (uint32_t i = src->w1; i < std::min(end, interp::tail_of(src)); i++) {
         cell c = block::cells_of(src->w2)[i];
@@ -315,7 +336,9 @@ void compose_block(const cell* src, cell* target, compose_options o, bool append
 
 } // namespace
 
-void compose(int32_t, int32_t deep, int32_t only, int32_t into) {
+void compose(int32_t check, int32_t deep, int32_t only, int32_t into) {
+    check_arg(check, ts_block, 0);
+    if (into >= 0) check_arg(check, ts_any_block, into);
     cell* v = stack::arg(0);
     if (v->type() != T_block) {
         cell want = datatype::make_value(T_block);
@@ -329,7 +352,8 @@ void compose(int32_t, int32_t deep, int32_t only, int32_t into) {
         error::raise(error::cat_script, error::script_expect_arg, &fw.compose, &got, &arg);
     }
     cell* src = push_walk(v);
-    cell* target = out ? stack::push(out) : block::push_new(static_cast<int32_t>(block::rs_length_q(src)));
+    cell* target =
+        out ? stack::push(out) : block::push_new(static_cast<int32_t>(block::rs_length_q(src)));
     bool append = !out || block::rs_tail_q(target);
     compose_path top{src->w2, nullptr, 1};
     compose_block(src, target, compose_options{deep >= 0, only >= 0}, append, &top);
@@ -364,7 +388,8 @@ void apply(int32_t check, int32_t all, int32_t safer) {
     }
     if (!is_callable(fn.type())) error::raise(error::cat_script, error::script_invalid_arg, f);
     cell* callee = stack::push(&fn);
-    uint32_t mode = (all >= 0 ? interp::PATH_ELEMENT : interp::PATH_REFINEMENTS) | (safer >= 0 ? interp::PATH_SKIP_OFF : 0);
+    uint32_t mode = (all >= 0 ? interp::PATH_ELEMENT : interp::PATH_REFINEMENTS) |
+                    (safer >= 0 ? interp::PATH_SKIP_OFF : 0);
     uint32_t tail = interp::tail_of(args);
     interp::call_function(callee, args, std::min(args->w1, tail), tail, false, name, path, mode);
 }

@@ -29,7 +29,9 @@ image_size_fn image_pixels = nullptr;
 
 namespace {
 
-bool is_loop_word(uint8_t t) { return t == T_word || t == T_set_word || t == T_get_word || t == T_lit_word; }
+bool is_loop_word(uint8_t t) {
+    return t == T_word || t == T_set_word || t == T_get_word || t == T_lit_word;
+}
 
 // Raises expect-arg naming the native [name], the datatype of [value] and the argument
 // [arg].
@@ -93,7 +95,8 @@ uint8_t float_cell_to_integer(cell* c) {
     return T_integer;
 }
 
-void set_words_from_block(const cell* words, const cell* values, uint32_t count, bool any, bool only, bool some) {
+void set_words_from_block(const cell* words, const cell* values, uint32_t count, bool any,
+                          bool only, bool some) {
     uint8_t vt = values->type();
     bool spread = !only && (series::is_any_block(vt) || vt == T_map);
     uint32_t first = words->w1;
@@ -141,11 +144,12 @@ bool foreach_next(cell* s, const cell* words, uint32_t n) {
         set_words_from_block(words, s, n, true, false, false);
     } else {
         uint32_t first = s->w1;
-        for (uint32_t i = 0; i < n; i++) {
+        uint32_t count = std::min(n, block::rs_length_q(words)); // the body may shorten the words
+        for (uint32_t i = 0; i < count; i++) {
             const cell* w = block::cells_of(words->w2) + words->w1 + i;
             if (!is_loop_word(w->type())) raise_invalid(w);
         }
-        for (uint32_t i = 0; i < n && !pending(); i++) {
+        for (uint32_t i = 0; i < count && !pending(); i++) {
             cell v = none_value;
             if (first + i < series::rs_abs_length_q(s)) series::element_at(s, first + i, &v);
             set_word(block::cells_of(words->w2) + words->w1 + i, &v);
@@ -318,7 +322,8 @@ namespace {
 bool next_step(cell* walked, const cell* words, uint32_t n, bool& leave) {
     leave = false;
     for (;;) {
-        bool took = words->type() == T_block ? foreach_next(walked, words, n) : foreach_next_block(walked, words);
+        bool took = words->type() == T_block ? foreach_next(walked, words, n)
+                                             : foreach_next_block(walked, words);
         if (ZYL_LIKELY(!pending())) return took;
         pass_end p = after_pass();
         if (p == PASS_CONTINUE && took) continue; // that pass is skipped
@@ -329,7 +334,7 @@ bool next_step(cell* walked, const cell* words, uint32_t n, bool& leave) {
 
 } // namespace
 
-void foreach(int32_t check) {
+void foreach (int32_t check) {
     check_arg(check, ts_any_word_block, 0);
     check_arg(check, ts_series, 1);
     check_arg(check, ts_block, 2);

@@ -50,6 +50,9 @@ bool emit(state& st, event_kind kind, int32_t type, const cell* value, size_t st
     bool answer = cb->fn(cb->user, e);
     if (es.throw_code != THROW_NONE) throw exit_pending{};
     refresh(st);
+    // A callback that cut the input inside the token leaves no whole token to go on with.
+    if (kind != EV_ERROR && st.token_end > st.length)
+        throw_error(st, st.length, st.token_type > 0 ? st.token_type : -1);
     if (e.input && input.w1 != at) {
         int64_t moved = int64_t(input.w1) - int64_t(st.input_value.w1);
         st.pos = offset_of_index(st, moved);

@@ -178,6 +178,25 @@ bool skip_leading_spaces(state& st, token& t) {
     return false;
 }
 
+// A Unicode space inside a word, or inside the word that starts a path, ends the token there:
+// the token becomes what the table makes of the text before the space, as if a blank
+// followed it (so "FFh" before a space is still 255, and a lone "'" still invalid).
+void cut_at_unicode_space(state& st, token& t) {
+    if (!(t.flags & FLAG_UTF8) || (t.final_ != F_WORD && t.final_ != F_PATH)) return;
+    size_t space = unicode_space_in(st, t.start, t.end);
+    if (space == t.end) return;
+    // The table went through these bytes before without reaching a final state.
+    uint8_t s = st.start_state;
+    for (size_t p = t.start; p < space; p++) s = transitions[s][class_of(st.base[p])];
+    t.prev = s;
+    t.final_ = transitions[s][cls::blank];
+    t.end = space;
+    st.token_end = st.pos = space; // none of the finals of a cut word includes its last byte
+    st.prev_state = t.prev;
+    st.final_state = t.final_;
+    st.token_type = types[t.final_];
+}
+
 // Steps 7 and 8: ask the callback, then run the token's scanner or its check and loader.
 void run_token(state& st, const token& t, bool one_value, bool scan_only) {
     routine sc = scanners[t.final_ - FIRST_FINAL];
@@ -205,6 +224,7 @@ void scan_tokens(state& st, bool one_value, bool scan_only) {
             carried = st.lines_crossed;
             continue;
         }
+        cut_at_unicode_space(st, t);
         bool began_in_point = st.start_state == S_POINT;
         run_token(st, t, one_value, scan_only);
         if (began_in_point) st.start_state = in_path(st) ? S_PATH : S_START; // a point literal is one token

@@ -24,22 +24,9 @@ void pass_separator(state& st) {
     st.start_state = S_PATH;
 }
 
-// A path-start token holding a Unicode space: the word ends at the space, as any word does,
-// and the text after it scans afresh (the `/` then begins a refinement or a word).
-void end_word_at_space(state& st, size_t start, size_t space, uint32_t flags, int mode) {
-    bool inside = st.start_state == S_PATH;
-    st.token_end = st.pos = space;
-    if (mode) load_word(st, start, space, flags, 1);
-    if (inside) check_path_separator(st, F_WORD);
-}
-
 } // namespace
 
 void scan_path_start(state& st, size_t start, size_t end, uint32_t flags, int mode) {
-    if (flags & FLAG_UTF8) {
-        size_t space = unicode_space_in(st, start, end);
-        if (space < end) return end_word_at_space(st, start, space, flags, mode);
-    }
     st.pos = end; // at the `/`
     if (st.start_state == S_PATH) {
         // Inside a path already (a word such as `<=` reaches here): one more element.
@@ -76,7 +63,7 @@ void check_path_separator(state& st, uint8_t final_) {
         if (st.base[after] == '/') throw_error(st, NO_POSITION, T_path);
     }
     close_container(st, T_set_path, at, mode);
-    st.pos = after;
+    st.pos = after < st.length ? after : st.length; // the close event may have cut the input
 }
 
 } // namespace zyl::lexer

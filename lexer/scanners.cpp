@@ -168,12 +168,8 @@ void check_string(state& st, size_t start, size_t end, uint32_t flags, int mode)
     if (!load_text(st, start + 1, end, flags, true, true, true, nullptr)) throw_error(st, start, T_string);
 }
 
-// A Unicode space inside a word ends it there.
-void check_word(state& st, size_t start, size_t end, uint32_t flags, int) {
-    if (flags & FLAG_UTF8) {
-        size_t space = unicode_space_in(st, start, end);
-        if (space < end) end = st.token_end = st.pos = space;
-    }
+// The punctuation of a word (a Unicode space inside it has already ended the token).
+void check_word(state& st, size_t start, size_t end, uint32_t, int) {
     uint8_t first = st.base[start];
     bool colon_end = end - start > 1 && st.base[end - 1] == ':';
     if (first == '\'' && colon_end) throw_error(st, start, T_lit_word);

@@ -20,84 +20,40 @@
 #include "eval/natives.h"
 #include "eval/natives_control.h"
 #include "lexer/lexer.h"
-#include "runtime/case.h"
+#include "runtime/extres.h"
+#include "runtime/ownership.h"
 #include "runtime/words.h"
 #include "runtime_fixture.h"
-#include "services/random.h"
 
 using namespace zyl;
 
 namespace {
 
-// The run-time as the program starts it, with the library sources evaluated, made anew for
-// each test.
-struct ControlTest : zyl::testing::RuntimeTest {
+// The run-time as the program starts it (library sources included), made anew for each test
+// and taken down after it.
+struct ControlTest : ::testing::Test {
     void SetUp() override {
-        RuntimeTest::SetUp();
-        random::init();
-        actions::init();
-        unicode::init_case_tables();
-        symbol::init_table(series::alloc_cells(symbol::TABLE_SIZE));
-        context::make_global();
-        datatype::make_words();
-        words::build();
-        words::build_refinements();
-        words::build_issue();
-        natives::init();
-        natives::init_control(); // a second call changes nothing
-        stack::create(symbol::make("<body>"), symbol::make("<anon>"));
-        lexer::init();
-        interp::init();
-        error::init_system();
-        set_type_words();
-        collector::gc.active = true;
-        eval_library();
+        collector::gc = {};
+        datatype::reg.words_made = false;
+        runtime::start();
         eval_prelude();
     }
     void TearDown() override {
+        interp::set_tracing(false);
         collector::gc.active = false;
         mm.stress_every = 0;
         error::forget_system();
+        owner::forget();
         context::forget_global();
         words::sym = {};
+        words::global = {};
+        words::loaded = {};
+        words::refs = {};
         symbol::table = {};
-        RuntimeTest::TearDown();
-    }
-
-    static void set_global(const char* name, const cell* value) {
-        cell w = word::load(name);
-        context::set_value(&w, value);
-    }
-
-    static void set_type_words() {
-        for (uint32_t t = 1; t <= datatype::reg.highest; t++) {
-            if (!datatype::reg.names[t].name) continue;
-            cell v = datatype::make_value(static_cast<uint8_t>(t));
-            set_global(datatype::reg.names[t].name, &v);
-        }
-        for (const auto& e : typeset::standard::table) set_global(e.name, &e.value);
-        set_global("none", &none_value);
-        set_global("true", &true_value);
-        set_global("false", &false_value);
-    }
-
-    // `make` comes first, made from C++: every other native and action is made through it.
-    static void make_make(const cell* block) {
-        uint32_t total = interp::tail_of(block);
-        uint32_t make_sym = symbol::resolve(symbol::make("make"));
-        for (uint32_t i = block->w1; i + 3 < total; i++) {
-            const cell* p = block::cells_of(block->w2) + i;
-            if (p->type() != T_set_word || symbol::resolve(p->w2) != make_sym) continue;
-            cell w = *p;
-            cell* proto = stack::push(&unset_value);
-            *proto = datatype::make_value(T_action);
-            cell* spec = stack::push(p + 3);
-            cell* made = actions::make_typed(proto, spec);
-            context::set_value(&w, made);
-            stack::pop(2);
-            return;
-        }
-        FAIL() << "the actions source does not define make";
+        extres::shutdown();
+        collector::gc = {};
+        es = eval_stack{};
+        memory::free_all();
     }
 
     // Loads [n] bytes of [text] under a try frame; null when they do not load.
@@ -118,36 +74,12 @@ struct ControlTest : zyl::testing::RuntimeTest {
         }
     }
 
-    // Evaluates a library source; one whose text does not load as a whole (a form the lexer
-    // does not read yet) is evaluated line by line, skipping the lines that do not load.
-    static void eval_source(const runtime::source& s, bool first) {
-        if (cell* block = try_load(s.text, s.length)) {
-            if (first) make_make(block);
-            interp::eval_block(block, false);
-            stack::pop(2);
-            return;
-        }
-        for (const char* line = s.text; line < s.text + s.length;) {
-            const char* end = static_cast<const char*>(std::memchr(line, '\n', size_t(s.text + s.length - line)));
-            if (!end) end = s.text + s.length;
-            if (cell* block = try_load(line, size_t(end - line))) {
-                interp::eval_block(block, false);
-                stack::pop(2);
-            }
-            line = end + 1;
-        }
-    }
-
-    static void eval_library() {
-        for (size_t i = 0; i < runtime::library_source_count; i++) eval_source(runtime::library_sources[i], i == 0);
-    }
-
     // Helpers the tests use, written with the natives under test.
     static void eval_prelude() {
-        const char* prelude =
-            "first: func [s] [pick s 1] "
-            "not: func [v [any-type!]] [either :v [false] [true]] "
-            "error?: func [v [any-type!]] compose/deep [switch/default type? :v [(error!) [true]] [false]]";
+        const char* prelude = "first: func [s] [pick s 1] "
+                              "not: func [v [any-type!]] [either :v [false] [true]] "
+                              "error?: func [v [any-type!]] compose/deep [switch/default type? :v "
+                              "[(error!) [true]] [false]]";
         cell* block = try_load(prelude, std::strlen(prelude));
         ASSERT_NE(block, nullptr);
         interp::eval_block(block, false);
@@ -215,8 +147,8 @@ struct ControlTest : zyl::testing::RuntimeTest {
     }
 };
 
-// Calls a native's entry directly (as compiled code would) with [arg] as its one argument, in
-// a frame of its own under a try frame; answers whether it raised [cat]/[id].
+// Calls a native's entry directly (as compiled code would) with [arg] as its first two arguments,
+// in a frame of its own under a try frame; answers whether it raised [cat]/[id].
 template <typename F> bool raises_direct(const cell* arg, int32_t cat, int32_t id, F body) {
     return zyl::testing::raises(cat, id, [&] {
         cell w = word::load("native");
@@ -233,7 +165,8 @@ struct expect {
 };
 
 void check_table(const expect* cases, size_t n) {
-    for (size_t i = 0; i < n; i++) EXPECT_EQ(ControlTest::eval(cases[i].src), cases[i].mold) << cases[i].src;
+    for (size_t i = 0; i < n; i++)
+        EXPECT_EQ(ControlTest::eval(cases[i].src), cases[i].mold) << cases[i].src;
 }
 
 // {== Conditionals and selection
@@ -406,7 +339,8 @@ TEST_F(ControlTest, CatchMatchesThrowNames) {
         {"catch [1 2]", "2"},
     };
     check_table(cases, std::size(cases));
-    raises("catch/name [throw/name 1 'a] [1 a]", error::cat_script, error::script_invalid_refine_arg);
+    raises("catch/name [throw/name 1 'a] [1 a]", error::cat_script,
+           error::script_invalid_refine_arg);
 }
 
 TEST_F(ControlTest, TryCatchesErrorsAndLetsOtherExitsPass) {
@@ -418,6 +352,9 @@ TEST_F(ControlTest, TryCatchesErrorsAndLetsOtherExitsPass) {
     // try/all turns every exit that reaches it into an error.
     EXPECT_EQ(eval("loop 2 [error? try/all [break]]"), "true");
     EXPECT_EQ(eval("catch [error? try/all [throw 1]]"), "true");
+    // /keep turns the depth the error recorded into the names of the calls.
+    EXPECT_EQ(eval("f: func [] [1 + none] e: try [f] type? e/stack"), "integer!");
+    EXPECT_EQ(eval("f: func [] [1 + none] e: try/keep [f] type? e/stack"), "block!");
 }
 
 TEST_F(ControlTest, ErrorsUnwindNestedLoopsAndFunctionsToTheNearestTry) {
@@ -478,11 +415,12 @@ TEST_F(ControlTest, ComposeSplicesUnlessOnly) {
     };
     check_table(cases, std::size(cases));
     raises("compose 1", error::cat_script, error::script_expect_arg); // the interpreter's check
-    cell one = integer::make_value(1); (void)one;
+    cell one = integer::make_value(1);
+    (void)one;
     EXPECT_TRUE(raises_direct(&one, error::cat_script, error::script_expect_val,
                               [] { natives::compose(0, -1, -1, -1); }));
-    EXPECT_TRUE(raises_direct(&one, error::cat_script, error::script_expect_arg,
-                              [] { natives::loop(1); }));
+    EXPECT_TRUE(
+        raises_direct(&one, error::cat_script, error::script_expect_arg, [] { natives::loop(1); }));
     raises("b: [x] append/only b b compose/deep b", error::cat_internal, error::internal_no_cycle);
 }
 
@@ -517,6 +455,45 @@ TEST_F(ControlTest, ApplyCallsWithABlockOfArguments) {
     };
     check_table(cases, std::size(cases));
     raises("x: 1 apply 'x [1]", error::cat_script, error::script_invalid_arg);
+}
+
+// }==
+// {== Cost
+
+// The allocations [src] makes with N set to [n]. The allocator counts its allocations only
+// when a stress period is set: one too long to ever come round does.
+uint64_t allocations(const std::string& src, int n) {
+    std::string text = "N: " + std::to_string(n) + " b: head insert/dup copy [] 1 N " + src;
+    uint64_t saved = mm.stress_every;
+    mm.stress_every = UINT64_MAX;
+    uint64_t before = mm.allocations;
+    ControlTest::eval(text.c_str());
+    uint64_t made = mm.allocations - before;
+    mm.stress_every = saved;
+    return made;
+}
+
+TEST_F(ControlTest, LoopPassesAllocateNothing) {
+    const char* loops[] = {
+        "loop N [loop 1 [break/return 1]]",
+        "s: b while [not tail? s] [s: next s continue]",
+        "i: 0 until [i: i + 1 tail? skip b i]",
+        "repeat i N [i]",
+        "foreach x b [if x [continue]]",
+        "foreach [x y] b [x]",
+        "s: b forall s [s]",
+        "remove-each x copy b [continue]",
+        "f: func [] [loop 1 [return 1]] loop N [f]",
+        "loop N [catch [throw 1]]",
+        "loop N [case [false [1] true [2]]]",
+        "loop N [any [none 1] all [1 2]]",
+        "loop N [either true [1] [2] switch 2 [1 [1] 2 [2]]]",
+    };
+    for (const char* src : loops) {
+        uint64_t few = allocations(src, 10);
+        uint64_t many = allocations(src, 1000);
+        EXPECT_LE(many, few + 8) << src; // the block of N values grows in a few steps
+    }
 }
 
 // }==

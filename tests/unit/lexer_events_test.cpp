@@ -1,6 +1,7 @@
 // tests/unit/lexer_events_test.cpp: the event mode: the events a callback sees and their
 // arguments, its answers (skip, drop, quiet stop), its mask, moving the scan, nested scans and
 // exits out of a callback.
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -118,6 +119,33 @@ TEST_F(LexerEvents, MovingTheInputIndexMovesTheScan) {
     cell* out = stack::push(&none_value);
     lexer::scan_string(out, s, -1, with(r));
     EXPECT_EQ(mold(out), "[\xE2\x82\xAC keep]");
+}
+
+TEST_F(LexerEvents, CuttingTheInputInsideATokenEndsTheScan) {
+    // A callback that cuts a binary! input short inside the token at hand: the token is no
+    // longer whole, which is a syntax error there, never a read past the new tail.
+    for (const char* text : {"abc defgh", "a/bcdefg", "%abcdef", "\"abcdef\""}) {
+        node_id n = series::alloc_bytes(std::strlen(text));
+        series_buffer* b = memory::buffer_of(n);
+        std::memcpy(b->head, text, std::strlen(text));
+        b->tail = b->head + std::strlen(text);
+        cell* bin = stack::push(&none_value);
+        *bin = cell{T_binary, 0, n, 0};
+        recorder r;
+        // At the prescan of the last token (the first, when there is one).
+        int64_t last = std::strchr(text, ' ') ? 5 : 1;
+        r.answer = [last](lexer::event& e) {
+            if (e.kind == lexer::EV_PRESCAN && e.start == last) {
+                series_buffer* cut = memory::buffer_of(e.input->w2);
+                cut->tail = cut->head + e.start; // one byte into the token
+            }
+            return true;
+        };
+        EXPECT_TRUE(zyl::testing::raises(error::cat_syntax, error::syntax_invalid, [&] {
+            cell* out = stack::push(&none_value);
+            lexer::scan_binary(out, bin, -1, with(r));
+        })) << text;
+    }
 }
 
 TEST_F(LexerEvents, NestedScanFromACallback) {

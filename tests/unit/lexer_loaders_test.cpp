@@ -255,6 +255,18 @@ TEST_F(LexerLoaders, PathsAmongOtherValues) {
     EXPECT_EQ(loaded("a\xC2\xA0/b"), "a /b");
 }
 
+TEST_F(LexerLoaders, AUnicodeSpaceEndsATokenAsABlankWould) {
+    const char* nbsp = "\xC2\xA0";
+    auto with_space = [&](const char* before, const char* after) { return std::string(before) + nbsp + after; };
+    EXPECT_EQ(loaded(with_space("FFh", "x")), "255 x");
+    EXPECT_EQ(loaded(with_space("0Fh", "/x")), "15 /x");
+    EXPECT_EQ(loaded(with_space("ab", "/x")), "ab /x");
+    EXPECT_EQ(loaded(with_space("a/b", "c")), "a/b c");
+    EXPECT_EQ(loaded(with_space("a/FFh", "c")), "a/FFh c"); // inside a path a word stays a word
+    EXPECT_EQ(error_of(with_space("'", "x")).what, "word!");
+    EXPECT_EQ(error_of(with_space("a/", "b")).what, "path!");
+}
+
 TEST_F(LexerLoaders, PathsInOneValueAndScanOnlyRuns) {
     lexer::options o;
     o.one_value = true;

@@ -1,0 +1,6 @@
+# bench/fib.py: recursive fib 27, the twin of fib.zyl.
+def fib(n):
+    return n if n < 2 else fib(n - 1) + fib(n - 2)
+
+
+print(fib(27))

@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+# bench/scripts.py: times each Zyl benchmark script of bench/ against its Python twin.
+#
+#   scripts.py ZYL [NAME ...] [--runs N]
+#
+# For every bench/NAME.zyl with a bench/NAME.py beside it (all of them when no NAME is
+# given), runs `ZYL NAME.zyl` and `NAME.py` under the running python3 N times each (5 by default), checks that
+# both answer the same (the last line of zyl's output, without its "== ", against the last
+# line Python prints) and prints the median time of each and their ratio. Times are CPU time
+# (user + system) of the child process, which other load on the machine disturbs less than
+# wall time. The first row is the start-up alone (an empty script, `python3 -c pass`), which
+# every other row includes.
+import os
+import resource
+import statistics
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def cpu_of_children():
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
+
+
+def timed(cmd):
+    start = cpu_of_children()
+    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
+    elapsed = cpu_of_children() - start
+    out = p.stdout.decode("utf-8", "replace").strip().split("\n")
+    last = out[-1] if out else ""
+    if p.returncode != 0:
+        raise RuntimeError(f"{' '.join(cmd)} exited with {p.returncode}: {last}")
+    return elapsed, last
+
+
+def median_run(cmd, runs):
+    times, answer = [], None
+    for _ in range(runs):
+        t, answer = timed(cmd)
+        times.append(t)
+    return statistics.median(times), answer
+
+
+def names(wanted):
+    found = sorted(f[:-4] for f in os.listdir(HERE)
+                   if f.endswith(".zyl") and os.path.exists(os.path.join(HERE, f[:-4] + ".py")))
+    return [n for n in found if not wanted or n in wanted]
+
+
+def main():
+    args = sys.argv[1:]
+    runs = 5
+    if "--runs" in args:
+        i = args.index("--runs")
+        runs = int(args[i + 1])
+        del args[i:i + 2]
+    zyl, wanted = args[0], set(args[1:])
+    print(f"{'benchmark':<16} {'zyl (s)':>9} {'python3 (s)':>12} {'zyl/python':>11}   (CPU seconds, median of {runs})")
+    with tempfile.NamedTemporaryFile("w", suffix=".zyl", delete=False) as empty:
+        empty.write("Zyl []\n")
+    try:
+        tz, _ = median_run([zyl, empty.name], runs)
+        tp, _ = median_run([sys.executable, "-c", "pass"], runs)
+        print(f"{'(start-up)':<16} {tz:>9.3f} {tp:>12.3f} {tz / tp:>11.2f}")
+    finally:
+        os.unlink(empty.name)
+    failed = 0
+    for name in names(wanted):
+        base = os.path.join(HERE, name)
+        try:
+            tz, az = median_run([zyl, base + ".zyl"], runs)
+            tp, ap = median_run([sys.executable, base + ".py"], runs)
+        except (RuntimeError, subprocess.TimeoutExpired) as e:
+            print(f"{name:<16} failed: {e}")
+            failed += 1
+            continue
+        az = az[3:] if az.startswith("== ") else az
+        note = "" if az == ap else f"  (answers differ: {az!r} and {ap!r})"
+        failed += note != ""
+        print(f"{name:<16} {tz:>9.3f} {tp:>12.3f} {tz / tp:>11.2f}{note}")
+    sys.exit(1 if failed else 0)
+
+
+main()
