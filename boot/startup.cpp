@@ -120,4 +120,22 @@ void start() {
     eval_library();
 }
 
+void stop() {
+    interp::set_tracing(false);
+    collector::gc.active = false;
+    error::forget_system();
+    owner::forget();
+    context::forget_global();
+    words::sym = {};
+    words::global = {};
+    words::loaded = {};
+    words::refs = {};
+    symbol::table = {};
+    extres::shutdown();
+    collector::gc = {};
+    es = eval_stack{};
+    memory::free_all();
+    datatype::reg.words_made = false;
+}
+
 } // namespace zyl::runtime

@@ -11,6 +11,8 @@ namespace zyl::runtime {
 // Starts every part of the run-time in dependency order, then makes the language's words:
 // the actions and natives from their spec sources and the base definitions. Once.
 void start();
+// Takes down what start made and frees all memory, so that start may run again: for tests.
+void stop();
 
 // One language source embedded in the program: its file name and text.
 struct source {

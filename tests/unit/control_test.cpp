@@ -38,23 +38,7 @@ struct ControlTest : ::testing::Test {
         runtime::start();
         eval_prelude();
     }
-    void TearDown() override {
-        interp::set_tracing(false);
-        collector::gc.active = false;
-        mm.stress_every = 0;
-        error::forget_system();
-        owner::forget();
-        context::forget_global();
-        words::sym = {};
-        words::global = {};
-        words::loaded = {};
-        words::refs = {};
-        symbol::table = {};
-        extres::shutdown();
-        collector::gc = {};
-        es = eval_stack{};
-        memory::free_all();
-    }
+    void TearDown() override { runtime::stop(); }
 
     // Loads [n] bytes of [text] under a try frame; null when they do not load.
     static cell* try_load(const char* text, size_t n) {
