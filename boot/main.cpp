@@ -83,6 +83,21 @@ void report_raised(const stack_mark& m) {
     m.restore();
 }
 
+// print_result under a try frame of its own: molding can fail too (text that is not UTF-8).
+void print_guarded(const cell* value) {
+    stack_mark m;
+    cell v = *value;
+    cell w = driver_word();
+    stack::mark_try(&w);
+    cell* kept = stack::push(&v);
+    try {
+        print_result(kept);
+        m.restore();
+    } catch (const error::raised&) {
+        report_raised(m);
+    }
+}
+
 // Evaluates [block] (on the stack) as the console evaluates one input: the whole block, then
 // its last value is printed; an error stops it. Answers whether no error was raised.
 bool eval_input(cell* block, uint32_t skip) {
@@ -97,8 +112,7 @@ bool eval_input(cell* block, uint32_t skip) {
         if (es.throw_code != THROW_NONE) raise_stray_exit(es.throw_code);
         cell r = *result;
         m.restore();
-        print_result(&r);
-        m.restore();
+        print_guarded(&r);
         return true;
     } catch (const error::raised&) {
         report_raised(m);
@@ -130,8 +144,7 @@ bool eval_top_level(cell* block, uint32_t skip) {
             if (es.throw_code != THROW_NONE) raise_stray_exit(es.throw_code);
             cell r = *result;
             m.restore();
-            print_result(&r);
-            m.restore();
+            print_guarded(&r);
         } catch (const error::raised&) {
             ok = false;
             report_raised(m);

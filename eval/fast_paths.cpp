@@ -162,9 +162,9 @@ bool fast_compare_int_cond(int32_t op, const cell* name, const cell* a, int32_t 
     return fast_compare_int_truth(op, name, a, n) != negate;
 }
 
-void fast_compare_on_stack(int32_t op, const cell* name, const cell* b) {
+void finish_compare_on_stack(int32_t op, const cell* name, const cell* b) {
     cell* a = stack::top();
-    if (ZYL_LIKELY(is_int(a) && is_int(b))) {
+    if (is_int(a) && is_int(b)) {
         *a = logic::make_value(int_truth(op, integer::get(a), integer::get(b)));
         return;
     }
@@ -191,7 +191,7 @@ cell* fast_arith_int(int32_t op, const cell* name, const cell* a, int32_t n) {
     return fast_arith(op, name, a, &b);
 }
 
-void fast_arith_on_stack(int32_t op, const cell* name, const cell* b) {
+void finish_arith_on_stack(int32_t op, const cell* name, const cell* b) {
     cell* a = stack::top();
     if (ZYL_LIKELY(quick_arith(op, a, b, a))) return;
     call_two(arith_entry(op), name, a, b);

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "datatypes/cell.h"
+#include "eval/stack.h"
 #include "runtime/common.h"
 
 namespace zyl::actions {
@@ -83,8 +84,20 @@ bool fast_compare_int_cond(int32_t op, const cell* name, const cell* a, int32_t 
 // The truth of [a] [op] [b]; pushes nothing.
 bool fast_compare_truth(int32_t op, const cell* name, const cell* a, const cell* b);
 bool fast_compare_int_truth(int32_t op, const cell* name, const cell* a, int32_t n);
-// The last pushed cell becomes the logic! of comparing it (on the left) with [b] / [n].
-void fast_compare_on_stack(int32_t op, const cell* name, const cell* b);
+// fast_compare_on_stack for anything but two integers.
+void finish_compare_on_stack(int32_t op, const cell* name, const cell* b);
+
+// The last pushed cell becomes the logic! of comparing it (on the left) with [b].
+inline void fast_compare_on_stack(int32_t op, const cell* name, const cell* b) {
+    cell* a = es.top - 1;
+    if (ZYL_LIKELY(a->type() == T_integer && b->type() == T_integer)) {
+        bool t = int_truth(op, static_cast<int32_t>(a->w2), static_cast<int32_t>(b->w2));
+        *a = cell{T_logic, t ? 1u : 0u, 0, 0};
+        return;
+    }
+    finish_compare_on_stack(op, name, b);
+}
+// The same with an immediate integer [n].
 void fast_compare_int_on_stack(int32_t op, const cell* name, int32_t n);
 
 // }==
@@ -96,8 +109,30 @@ void fast_compare_int_on_stack(int32_t op, const cell* name, int32_t n);
 // xor~), which raises as it does.
 cell* fast_arith(int32_t op, const cell* name, const cell* a, const cell* b);
 cell* fast_arith_int(int32_t op, const cell* name, const cell* a, int32_t n);
-// The last pushed cell becomes itself [op] [b] / [n].
-void fast_arith_on_stack(int32_t op, const cell* name, const cell* b);
+// fast_arith_on_stack past its inline case (two integers, add, subtract or multiply, no
+// overflow).
+void finish_arith_on_stack(int32_t op, const cell* name, const cell* b);
+
+// The last pushed cell becomes itself [op] [b].
+inline void fast_arith_on_stack(int32_t op, const cell* name, const cell* b) {
+    cell* a = es.top - 1;
+    if (ZYL_LIKELY(a->type() == T_integer && b->type() == T_integer)) {
+        int32_t x = static_cast<int32_t>(a->w2), y = static_cast<int32_t>(b->w2), r;
+        bool over = true;
+        switch (op) {
+        case 0: over = __builtin_add_overflow(x, y, &r); break;
+        case 1: over = __builtin_sub_overflow(x, y, &r); break;
+        case 2: over = __builtin_mul_overflow(x, y, &r); break;
+        default: break;
+        }
+        if (ZYL_LIKELY(!over)) {
+            *a = cell{T_integer, 0, static_cast<uint32_t>(r), 0};
+            return;
+        }
+    }
+    finish_arith_on_stack(op, name, b);
+}
+// The same with an immediate integer [n].
 void fast_arith_int_on_stack(int32_t op, const cell* name, int32_t n);
 
 // }==

@@ -6,8 +6,11 @@
 
 #include "datatypes/context.h"
 #include "datatypes/core.h"
+#include "datatypes/native.h"
+#include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "eval/fast_paths.h"
 #include "eval/interp_internal.h"
 #include "eval/stack.h"
 #include "runtime/collector.h"
@@ -273,6 +276,36 @@ uint32_t dispatch(const code& c, uint32_t i, bool literal_functions) {
 
 // While the next value is a word whose value is an op!, calls it with the value just pushed
 // as its left operand. Left to right: 1 + 2 * 3 is (1 + 2) * 3.
+// The code with which the fast paths run operator [op] (made from add, subtract, multiply
+// or a comparison native: all take any two integers), or -1; [compare] tells which kind.
+int32_t fast_op_code(const cell* op, bool* compare) {
+    uint8_t source = op::source_type(op);
+    if (source == T_action) {
+        *compare = false;
+        switch (op->w1 + 1) {
+        case A_add: return 0;
+        case A_subtract: return 1;
+        case A_multiply: return 2;
+        default: return -1;
+        }
+    }
+    // equal? not-equal? strict-equal? lesser? greater? lesser-or-equal? greater-or-equal?
+    static constexpr int8_t compare_codes[] = {0, 1, 2, 3, 5, 4, 6};
+    uint32_t n = op->w1 + 1;
+    if (source != T_native || n < 25 || n > 31) return -1;
+    *compare = true;
+    return compare_codes[n - 25];
+}
+
+// An integer right operand that is a literal or a word's value, or null.
+const cell* integer_operand(const cell* r) {
+    if (!r) return nullptr;
+    if (r->type() == T_integer) return r;
+    if (r->type() != T_word) return nullptr;
+    const cell* v = peek(r);
+    return v && v->type() == T_integer ? v : nullptr;
+}
+
 uint32_t infix(const code& c, uint32_t j) {
     for (;;) {
         const cell* w = at(c, j);
@@ -280,6 +313,23 @@ uint32_t infix(const code& c, uint32_t j) {
         const cell* slot = peek(w);
         if (!slot || slot->type() != T_op) return j;
         cell op = *slot;
+        // Integer arithmetic and comparison, the bulk of loops, run inline: no frame, no call
+        // spec walk. Overflow and errors go the ordinary way inside the fast paths.
+        if (!is.events && es.top[-1].type() == T_integer) {
+            bool compare;
+            int32_t op_code = fast_op_code(&op, &compare);
+            const cell* b = op_code >= 0 ? integer_operand(at(c, j + 1)) : nullptr;
+            if (b) {
+                cell name = *w;
+                cell right = *b;
+                if (compare)
+                    actions::fast_compare_on_stack(op_code, &name, &right);
+                else
+                    actions::fast_arith_on_stack(op_code, &name, &right);
+                j += 2;
+                continue;
+            }
+        }
         call_site site{*w, *w, nullptr, 0, 0, true};
         if (is.events) {
             trace_at(EV_FETCH, &c.block, j, nullptr, &site.name);

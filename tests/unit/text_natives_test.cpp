@@ -15,11 +15,8 @@
 #include "eval/actions.h"
 #include "eval/interp.h"
 #include "eval/natives.h"
-#include "library/predicates.h"
-#include "runtime/extres.h"
 #include "runtime/platform/console_output.h"
-#include "runtime/words.h"
-#include "lexer_fixture.h"
+#include "runtime_fixture.h"
 
 using namespace zyl;
 namespace ids = zyl::error::ids;
@@ -37,61 +34,25 @@ std::vector<printed> output;
 
 void capture(const cell* value, bool newline) { output.push_back({string::to_std(value), newline}); }
 
-// The run-time with the actions, natives and base library made from their sources, and print
-// going to [output] only.
-struct TextTest : zyl::testing::LexerTest {
+// The run-time as the program starts it, made anew for each test, with print going to
+// [output] only.
+struct TextTest : ::testing::Test {
     void SetUp() override {
-        LexerTest::SetUp();
-        extres::init();
-        words::build();
-        words::build_refinements();
-        words::build_issue();
-        actions::init();
-        natives::init();
-        stack::create(symbol::make("<body>"), symbol::make("<anon>"));
-        interp::init();
-        datatype::make_words();
-        set_global("true", &true_value);
-        set_global("false", &false_value);
-        set_global("none", &none_value);
-        error::init_system();
-        predicates::init();
-        collector::gc.active = true; // ZYL_GC_STRESS collects at every allocation from here
-        make_make();
-        for (size_t i = 0; i < runtime::library_source_count; i++) {
-            const runtime::source& s = runtime::library_sources[i];
-            std::string r = run(std::string_view(s.text, s.length));
-            ASSERT_EQ(r.rfind("error", 0), std::string::npos) << s.name << ": " << r;
-        }
-        console::init_print_hooks();
+        collector::gc = {};
+        datatype::reg.words_made = false;
+        runtime::start();
         console::remove_print_hooks(&console::print_string, nullptr);
         console::add_print_hooks(&capture, nullptr);
         output.clear();
     }
     void TearDown() override {
+        runtime::stop();
         console::init_print_hooks();
-        collector::gc.active = false;
-        error::forget_system();
-        words::sym = {};
-        words::global = {};
-        words::loaded = {};
-        words::refs = {};
-        extres::shutdown();
-        LexerTest::TearDown();
     }
 
-    static void set_global(const char* name, const cell* v) {
-        cell w = word::load(name);
-        word::set_value(&w, v);
-    }
-
-    static void make_make() {
-        cell* spec = load(R"(["A new value" type [any-type!] spec [any-type!]] 1)");
-        cell* proto = stack::push(&unset_value);
-        *proto = datatype::make_value(T_action);
-        cell made = *actions::make_typed(proto, spec);
-        set_global("make", &made);
-        stack::pop(2);
+    // Loads [text] into a block pushed on the stack.
+    static cell* load(std::string_view text) {
+        return runtime::load_text(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     }
 
     static std::string mold_value(const cell* v) {
