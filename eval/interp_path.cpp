@@ -35,6 +35,35 @@ bool notifies(const cell* parent, uint32_t elements) {
     return is_block_like(t) || (t == T_object && parent->w3 != 0);
 }
 
+// Whether values of type [t] are held by value: a path step that changes one changes the
+// copy it was given, which must then be stored back where the value came from.
+bool by_value(uint8_t t) {
+    switch (t) {
+    case T_pair: case T_point2d: case T_point3d: case T_tuple: case T_triple: case T_time: case T_date:
+    case T_money: return true;
+    default: return false;
+    }
+}
+
+// After a set-path changed [modified] (a value held by value) at step [k], stores it back
+// into the container of step k - 1, and so on up while those are held by value too; the
+// head word takes the first. [chain] holds each step's container and key.
+void write_back(const path_cells& pc, cell* chain, int32_t k, cell modified, cell* head_word) {
+    for (int32_t i = k - 1;; i--) {
+        if (i < 0) {
+            context::set_value(head_word, &modified);
+            return;
+        }
+        cell* container = &chain[2 * i];
+        cell key = chain[2 * i + 1];
+        bool held_by_value = by_value(container->type());
+        actions::path_step step{pc.path, nullptr, nullptr, i + 1, false, true, false};
+        actions::eval_path_typed(container, &key, &modified, step);
+        if (!held_by_value) return; // a series or object took the change itself
+        modified = *container;
+    }
+}
+
 // The key element [el] stands for: a get-word's value, a paren's value, else itself.
 void make_key(const path_cells& pc, const cell& el) {
     if (el.type() == T_get_word) {
@@ -104,6 +133,12 @@ uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, con
     pc.prev = stack::push(&first);
     cell* old = stack::push_slot();
     uint32_t elements = n - head;
+    // A set-path keeps each step's container and key for write_back.
+    cell* chain = nullptr;
+    if (set) {
+        chain = es.top;
+        for (uint32_t i = 0; i < 2 * elements; i++) stack::push_slot();
+    }
     for (uint32_t e = head + 1; e < n; e++) {
         cell el = block::cells_of(pc.path->w2)[e];
         if (is.events) {
@@ -124,7 +159,18 @@ uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, con
                                 last,
                                 set && last && notifies(parent, elements)};
         *old = *pc.value;
+        int32_t k = static_cast<int32_t>(e - head - 1);
+        if (chain) {
+            chain[2 * k] = *pc.value;
+            chain[2 * k + 1] = *pc.key;
+        }
         cell* r = actions::eval_path_typed(pc.value, pc.key, set && last ? set : nullptr, step);
+        if (set && last && by_value(chain[2 * k].type())) {
+            cell result = *r;
+            write_back(pc, chain, k, *pc.value, &first);
+            *pc.value = result;
+            break;
+        }
         *pc.value = *r;
         *pc.parent = *old;
         *pc.prev = el;
