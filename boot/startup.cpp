@@ -60,8 +60,8 @@ void make_make(const cell* block) {
         cell* proto = stack::push(&unset_value);
         *proto = datatype::make_value(T_action);
         cell* spec = stack::push(&p[3]);
+        cell w = *p; // read before make_typed allocates: [p] points into the block's buffer
         cell* made = actions::make_typed(proto, spec);
-        cell w = *p;
         context::set_value(&w, made);
         stack::pop(2);
         return;

@@ -359,9 +359,9 @@ int32_t round_one(int32_t n, const cell* scale, const round_mode& m) {
 cell* round(cell* value, const cell* scale, bool even, bool down, bool half_down, bool floor,
             bool ceiling, bool half_ceiling) {
     if (scale && scale->type() == T_money) {
-        // The call's word joins as the first argument once words exist.
+        cell call = stack::ready() ? stack::get_call() : none_value;
         cell t = datatype::make_value(T_money);
-        error::raise(error::cat_script, error::script_not_related, &none_value, &t);
+        error::raise(error::cat_script, error::script_not_related, &call, &t);
     }
     // A pair scale rounds each component by its own scale.
     cell sx, sy;

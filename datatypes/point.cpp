@@ -329,9 +329,9 @@ template <int N> cell* round(cell* value, const cell* scale, bool even, bool dow
                              bool ceiling, bool half_ceiling) {
     uint8_t t = scale ? scale->type() : uint8_t(T_none);
     if (t == T_money) {
-        // The call's word joins as the first argument once words exist.
+        cell call = stack::ready() ? stack::get_call() : none_value;
         cell m = datatype::make_value(T_money);
-        error::raise(error::cat_script, error::script_not_related, &none_value, &m);
+        error::raise(error::cat_script, error::script_not_related, &call, &m);
     }
     // One scale per component from a pair or point scale; a number scale counts as a float!
     // so that the components stay floats whatever their size.

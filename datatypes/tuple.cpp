@@ -17,6 +17,7 @@
 #include "datatypes/symbol.h"
 #include "eval/stack.h"
 #include "runtime/error.h"
+#include "runtime/words.h"
 #include "services/random.h"
 
 namespace zyl::tuple {
@@ -52,6 +53,11 @@ cell* from_binary(const cell* binary, cell* result) {
 }
 
 namespace {
+
+// A word cell for an error argument; none while the words are not made (bare run-time tests).
+const cell* named(const cell& word) {
+    return word.type() == T_word || word.type() == T_refinement ? &word : &none_value;
+}
 
 int32_t hex_digit(uint8_t c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -152,9 +158,9 @@ void do_math(int32_t op) {
     cell* a = stack::arg(0);
     if (a->type() != T_tuple) {
         if (op == MATH_SUBTRACT || op == MATH_DIVIDE) {
-            // The action's word joins as the first argument once words exist.
             cell t = datatype::make_value(a->type());
-            error::raise(error::cat_script, error::script_not_related, &none_value, &t);
+            const cell& w = op == MATH_SUBTRACT ? words::loaded.subtract : words::loaded.divide;
+            error::raise(error::cat_script, error::script_not_related, named(w), &t);
         }
         std::swap(a[0], a[1]); // the tuple goes first
     }
@@ -303,15 +309,14 @@ cell* complement(cell* value) {
 
 int32_t length_q(const cell* value) { return static_cast<int32_t>(count_of(value)); }
 
-[[noreturn]] void invalid_refine(const cell* arg) {
-    // The refinement's word joins as the first argument once words exist.
-    error::raise(error::cat_script, error::script_invalid_refine_arg, &none_value, arg);
+[[noreturn]] void invalid_refine(const cell& refinement, const cell* arg) {
+    error::raise(error::cat_script, error::script_invalid_refine_arg, named(refinement), arg);
 }
 
 // The integer of a /part or /skip argument at least [least]: another type raises
 // invalid-refine-arg, a smaller number out-of-range.
-int32_t refinement_count(const cell* arg, int32_t least) {
-    if (arg->type() != T_integer) invalid_refine(arg);
+int32_t refinement_count(const cell& refinement, const cell* arg, int32_t least) {
+    if (arg->type() != T_integer) invalid_refine(refinement, arg);
     int32_t n = integer::get(arg);
     if (n < least) error::raise(error::cat_script, error::script_out_of_range, arg);
     return n;
@@ -319,10 +324,10 @@ int32_t refinement_count(const cell* arg, int32_t least) {
 
 cell* reverse(cell* value, const cell* part, const cell* skip) {
     uint32_t count = count_of(value);
-    uint32_t n = part ? std::min(uint32_t(refinement_count(part, 0)), count) : count;
-    uint32_t s = skip ? uint32_t(refinement_count(skip, 1)) : 1;
+    uint32_t n = part ? std::min(uint32_t(refinement_count(words::refs.part, part, 0)), count) : count;
+    uint32_t s = skip ? uint32_t(refinement_count(words::refs.skip, skip, 1)) : 1;
     if (s == n) return value;
-    if (s > 1 && (n < s || n % s != 0)) invalid_refine(skip);
+    if (s > 1 && (n < s || n % s != 0)) invalid_refine(words::refs.skip, skip);
     uint8_t* e = bytes_of(value);
     std::reverse(e, e + n);
     if (s == 1) return value;

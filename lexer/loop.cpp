@@ -229,7 +229,10 @@ void scan_tokens(state& st, bool one_value, bool scan_only) {
         run_token(st, t, one_value, scan_only);
         if (began_in_point) st.start_state = in_path(st) ? S_PATH : S_START; // a point literal is one token
         // Step 9: after an element of an open path, the path goes on or ends.
-        if (st.start_state == S_PATH && t.final_ != F_PATH && t.final_ != F_ERROR) check_path_separator(st, t.final_);
+        if (st.start_state == S_PATH && t.final_ != F_PATH && t.final_ != F_ERROR) {
+            check_path_separator(st, t.final_);
+            refresh(st); // closing the path allocated: a binary! input may have moved
+        }
         st.last_type = st.token_type;
         if ((one_value || scan_only) && one_done(st, t.final_)) return;
     } while (st.pos < st.length);

@@ -4,6 +4,7 @@
 #include "runtime/collector.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -12,12 +13,15 @@
 #include "runtime/error.h"
 #include "runtime/extres.h"
 #include "runtime/hashtable.h"
+#include "runtime/platform/vmem.h"
 
 namespace zyl::collector {
 
 state gc{};
 
 namespace {
+
+constexpr uint8_t POISON = 0xDB; // fills freed frame room under stress
 
 // Series whose cells wait to be marked: an explicit stack, so nesting depth costs no
 // machine stack.
@@ -62,6 +66,7 @@ void mark_cell(const cell* c) {
         if (!(c->header & CTX_STACK_VALUES)) mark_series_cells(c->w2);
         break;
     case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_refinement:
+    case T_issue:
         mark_block(c->w1);
         break;
     case T_native: case T_action: case T_op: {
@@ -76,9 +81,14 @@ void mark_cell(const cell* c) {
         mark_series_cells(c->w2);
         mark_series_cells(c->w3);
         break;
-    case T_object: case T_error: case T_port:
+    case T_object: case T_port:
         mark_block(c->w1);
-        mark_series(c->w3);
+        mark_series(c->w3); // the on-set record, when there is one
+        break;
+    case T_error:
+        // A full error's word 1 is its context and word 3 is 0; a bare error's word 1 is its
+        // three argument cells and word 3 its message id, which is no node.
+        mark_block(c->w1);
         break;
     case T_hash: case T_map:
         mark_series_cells(c->w2);
@@ -220,7 +230,12 @@ bool compact_frame(series_frame* prev, series_frame* f) {
             moving = false; // nothing moves: the rest of this frame stays in place
         }
     }
-    if (free_start) f->heap = free_start;
+    if (free_start) {
+        // Under stress the room given back is scribbled over, so that a raw pointer kept
+        // across a collection reads garbage at once instead of a plausible old value.
+        if (mm.stress_every) std::memset(free_start, POISON, f->heap - free_start);
+        f->heap = free_start;
+    }
     return f->heap == f->data();
 }
 
@@ -237,6 +252,82 @@ void compact_series_frames() {
             prev = f;
         }
         f = next;
+    }
+}
+
+// }==
+// {== Move stress
+//
+// With ZYL_GC_MOVE set beside ZYL_GC_STRESS, a collection copies every live buffer into fresh
+// frames and makes the old frames inaccessible for the next QUARANTINE retirements, so a raw
+// buffer pointer kept across an allocation faults at its first use instead of reading a
+// plausible old value.
+
+constexpr uint32_t QUARANTINE = 32;
+
+struct retired_block {
+    uint8_t* start; // the virtual block that held the frame
+    uint64_t bytes;
+};
+retired_block quarantine[QUARANTINE];
+uint32_t quarantine_next;
+
+bool moving_everything() {
+    static const bool on = std::getenv("ZYL_GC_MOVE") != nullptr;
+    return on && mm.stress_every;
+}
+
+// Poisons old frame [f], takes its pages away but for the first (which holds the block's
+// size), and releases the frame retired QUARANTINE retirements ago.
+void retire_frame(series_frame* f) {
+    auto* start = reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(f) & ~uintptr_t(vmem::PAGE - 1));
+    uint64_t bytes = *reinterpret_cast<uint64_t*>(start);
+    uint8_t* pages = start + vmem::PAGE;
+    std::memset(f->data(), POISON, std::min<uint64_t>(pages - f->data(), f->end - f->data()));
+    if (start + bytes > pages) vmem::decommit(pages, start + bytes - pages);
+    mm.total -= bytes; // no longer the manager's
+    retired_block& old = quarantine[quarantine_next];
+    if (old.start) vmem::unmap(old.start, old.bytes);
+    old = retired_block{start, bytes};
+    quarantine_next = (quarantine_next + 1) % QUARANTINE;
+}
+
+// A frame of the new list with room for [bytes].
+series_frame* fresh_frame(uint64_t bytes) {
+    series_frame* f;
+    do {
+        f = memory::new_series_frame();
+    } while (f->heap + bytes > f->end); // a first frame may be too small for a big buffer
+    return f;
+}
+
+// Copies every live buffer of the frames into new frames and retires the old ones.
+void evacuate_series_frames() {
+    build_pin_table();
+    series_frame* old = mm.first_series_frame;
+    mm.first_series_frame = mm.last_series_frame = mm.current_series_frame = nullptr;
+    series_frame* dest = nullptr;
+    for (series_frame* f = old; f; f = f->next) {
+        for (uint8_t* p = f->data(); p < f->heap;) {
+            auto* b = reinterpret_cast<series_buffer*>(p);
+            uint64_t len = footprint(b);
+            if (b->flags & SERIES_MARK) {
+                b->flags &= ~SERIES_MARK;
+                if (!dest || dest->heap + len > dest->end) dest = fresh_frame(len);
+                move_run(p, len, dest->heap);
+                dest->heap += len;
+            } else {
+                free_node_of(b);
+            }
+            p += len;
+        }
+    }
+    if (!dest) dest = memory::new_series_frame();
+    mm.current_series_frame = dest;
+    while (old) {
+        series_frame* next = old->next;
+        retire_frame(old);
+        old = next;
     }
 }
 
@@ -275,7 +366,11 @@ void collect() {
     gc.collecting = true;
     mark_roots();
     extres::sweep();
-    compact_series_frames();
+    if (moving_everything()) {
+        evacuate_series_frames();
+    } else {
+        compact_series_frames();
+    }
     memory::sweep_big_frames();
     memory::sweep_node_frames();
     memory::free_retired();

@@ -1,7 +1,8 @@
 // runtime/cycles.h: the one stack on which recursive walks over values (form, mold, compare,
 // copy/deep, binding) register the series or context they enter, to stop at cycles.
 //
-// An entry is the node a value refers to: word 1 of an object!, word 2 of every other value.
+// An entry is the node a value refers to: word 1 of an object!, error! or port!, word 2 of
+// every other value.
 // A walk pushes the node before it descends into the value's contents and pops it after; a
 // value whose node is already on the stack is being walked further up, so the walk stops
 // there (form and mold print a marker in its place).
@@ -39,8 +40,12 @@ inline void reset() { cs.top = 0; }
 // Whether [n] is being walked.
 bool find(node_id n);
 
-// The node that value [v] registers: word 1 of an object!, word 2 of anything else.
-inline node_id node_of(const cell* v) { return v->type() == T_object ? v->w1 : v->w2; }
+// The node that value [v] registers: word 1 (the context) of an object!, error! or port!,
+// word 2 of anything else.
+inline node_id node_of(const cell* v) {
+    uint8_t t = v->type();
+    return t == T_object || t == T_error || t == T_port ? v->w1 : v->w2;
+}
 
 // When [value]'s node is being walked: appends its cycle marker to string [out] ("[...]" and
 // the like when [mold], "..." when forming), lowers [part] by the marker's length and answers

@@ -79,12 +79,19 @@ template <typename F> int32_t guarded(F body) {
 }
 
 // A callback whose answers follow the input: each event kind is refused now and then; on a
-// binary! input it moves the scan, or cuts the binary short, now and then.
+// binary! input it moves the scan, or cuts the binary short, now and then. It drops one of
+// the [holders] cells at each event: buffers below the input that then die, so that the
+// next collection moves the input.
 struct chooser {
     uint32_t seed;
     uint32_t count = 0;
+    cell* holders = nullptr;
+    uint32_t holder_count = 0;
+    bool agree = false; // answer true to everything, move and cut nothing
     static bool answer(void* self, lexer::event& e) {
         auto* c = static_cast<chooser*>(self);
+        if (c->holder_count) c->holders[--c->holder_count] = none_value;
+        if (c->agree) return true;
         uint32_t h = (c->seed ^ (++c->count * 0x9E3779B9u) ^ uint32_t(e.kind) * 31u) * 0x85EBCA6Bu;
         if (e.input && (h >> 28) == 3) e.input->w1 += h & 3;
         if (e.input && e.input->type() == T_binary && (h >> 26) == 21) {
@@ -102,6 +109,13 @@ std::string molded(const cell* v) {
     actions::mold_typed(&value, buffer, true, false, false, nullptr, INT32_MAX, 0);
     std::string text = string::to_std(buffer);
     stack::pop(1);
+    return text;
+}
+
+// molded(), or "" when the values cannot be molded (a datatype without its mold yet).
+std::string molded_or_empty(const cell* v) {
+    std::string text;
+    guarded([&] { text = molded(v); });
     return text;
 }
 
@@ -137,7 +151,11 @@ void run_modes(const uint8_t* text, size_t n, uint32_t seed) {
         lexer::scan(result, text, int64_t(n), {});
         from_memory = loaded_count(result);
     });
-    if (from_memory != UINT64_MAX) check_mold_round_trip(result);
+    std::string memory_mold;
+    if (from_memory != UINT64_MAX) {
+        memory_mold = molded_or_empty(result);
+        check_mold_round_trip(result);
+    }
     // One value at a time, as `load/next` and parse's datatype rules walk their input.
     size_t pos = 0;
     for (int i = 0; i < 64 && pos < n; i++) {
@@ -177,13 +195,40 @@ void run_modes(const uint8_t* text, size_t n, uint32_t seed) {
                      (long long)from_memory, memory_error, (long long)from_binary, binary_error);
         __builtin_trap();
     }
-    // Events on the binary! input, whose callback may move the scan or cut the input short.
-    chooser c{seed * 7 + 1};
-    lexer::callback cb{&chooser::answer, &c, uint32_t(lexer::EV_ALL), none_value};
-    lexer::options eo;
-    eo.events = &cb;
-    eo.load = seed & 1;
-    guarded([&] { lexer::scan_binary(result, input, -1, eo); });
+    // Events on binary! input above small buffers that die one an event: collecting at every
+    // allocation (small inputs), the input moves again and again under the scan. A callback
+    // that agrees to everything must load what the memory input loads.
+    for (bool agree : {true, false}) {
+        constexpr uint32_t HOLDERS = 64;
+        cell* holders = es.top;
+        for (uint32_t i = 0; i < HOLDERS; i++) *stack::push_slot() = cell{T_binary, 0, series::alloc_bytes(8), 0};
+        cell* moving = stack::push(&none_value);
+        *moving = cell{T_binary, 0, series::alloc_bytes(n), 0};
+        b = memory::buffer_of(moving->w2);
+        if (n) std::memcpy(b->head, text, n);
+        b->tail = b->head + n;
+        chooser c{seed * 7 + 1, 0, holders, HOLDERS, agree};
+        lexer::callback cb{&chooser::answer, &c, uint32_t(lexer::EV_ALL), none_value};
+        lexer::options eo;
+        eo.events = &cb;
+        eo.load = agree || (seed & 1);
+        if (n < 512) mm.stress_every = 1;
+        uint64_t moved = UINT64_MAX;
+        int32_t moved_error = guarded([&] {
+            lexer::scan_binary(result, moving, -1, eo);
+            moved = loaded_count(result);
+        });
+        mm.stress_every = 0;
+        if (agree && moved != from_memory) {
+            std::fprintf(stderr, "a moving binary! input loads apart: %lld values (error %d), %lld values (error %d)\n",
+                         (long long)from_memory, memory_error, (long long)moved, moved_error);
+            __builtin_trap();
+        }
+        if (agree && moved != UINT64_MAX && molded_or_empty(result) != memory_mold) {
+            std::fprintf(stderr, "a moving binary! input molds apart\n");
+            __builtin_trap();
+        }
+    }
     // string! input, when the bytes are UTF-8, and what word! reads through the lexer.
     guarded([&] {
         string::load_at(text, int64_t(n), input, string::ENCODING_UTF8);

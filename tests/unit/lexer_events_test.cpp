@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "lexer_fixture.h"
+#include "runtime/extres.h"
 
 using namespace zyl;
 
@@ -146,6 +147,38 @@ TEST_F(LexerEvents, CuttingTheInputInsideATokenEndsTheScan) {
             lexer::scan_binary(out, bin, -1, with(r));
         })) << text;
     }
+}
+
+TEST_F(LexerEvents, ABinaryInputThatMovesWhileAPathClosesIsReadAfresh) {
+    // A small buffer below the input dies when the path's last element has loaded, so that
+    // the collection of the allocation that closes the path moves the input a little (its
+    // old place then holds its text shifted).
+    std::string text = "a/b";
+    for (int i = 0; i < 20; i++) text += " c d e";
+    EXPECT_EQ(loaded(text.substr(4)), text.substr(4));
+    EXPECT_EQ(loaded("a b"), "a b");
+    cell* dead = stack::push(&none_value);
+    *dead = cell{T_binary, 0, series::alloc_bytes(16), 0};
+    node_id n = series::alloc_bytes(text.size());
+    series_buffer* b = memory::buffer_of(n);
+    std::memcpy(b->head, text.data(), text.size());
+    b->tail = b->head + text.size();
+    cell* bin = stack::push(&none_value);
+    *bin = cell{T_binary, 0, n, 0};
+    recorder r;
+    r.answer = [dead](lexer::event& e) {
+        if (e.kind == lexer::EV_LOAD) *dead = none_value;
+        return true;
+    };
+    cell* out = stack::push(&none_value);
+    extres::init();
+    collector::gc.active = true;
+    mm.stress_every = 1;
+    lexer::scan_binary(out, bin, -1, with(r));
+    mm.stress_every = 0;
+    collector::gc.active = false;
+    extres::shutdown();
+    EXPECT_EQ(mold(out), "[" + text + "]");
 }
 
 TEST_F(LexerEvents, NestedScanFromACallback) {

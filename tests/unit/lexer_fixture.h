@@ -100,8 +100,9 @@ struct LexerTest : RuntimeTest {
     static std::string mold(const cell* v, int indent = 0) {
         auto entry = datatype::action_as<actions::mold_fn>(v->type(), A_mold);
         if (entry) {
+            cell value = *v; // [v] may lie in a buffer that the next allocation moves
             cell* buffer = string::push_new(16);
-            entry(v, buffer, false, false, false, nullptr, 1 << 30, indent);
+            entry(&value, buffer, false, false, false, nullptr, 1 << 30, indent);
             std::string s = string::to_std(buffer);
             stack::pop(1);
             return s;
