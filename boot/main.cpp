@@ -159,6 +159,31 @@ bool eval_top_level(cell* block, uint32_t skip) {
     return ok;
 }
 
+// Whether [text] leaves a brace string open: the lexer reports that as an invalid string,
+// but at the console the string goes on at the next line. Braces inside double-quoted
+// strings, comments and characters don't count.
+bool brace_open(const std::string& text) {
+    int depth = 0;
+    bool quoted = false;
+    for (size_t i = 0; i < text.size(); i++) {
+        char ch = text[i];
+        if (ch == '^' && i + 1 < text.size()) {
+            i++; // an escaped character
+        } else if (quoted) {
+            if (ch == '"' || ch == '\n') quoted = false;
+        } else if (depth == 0 && ch == ';') {
+            while (i < text.size() && text[i] != '\n') i++;
+        } else if (depth == 0 && ch == '"') {
+            quoted = true;
+        } else if (ch == '{') {
+            depth++;
+        } else if (ch == '}' && depth > 0) {
+            depth--;
+        }
+    }
+    return depth > 0;
+}
+
 // Loads [text] inside a try frame; answers the block pushed on the stack, or null after
 // printing the syntax error. [incomplete] is set when the text ends inside an open value
 // (then nothing is printed: more input may close it), unless [final].
@@ -174,7 +199,8 @@ cell* load_guarded(const std::string& text, bool* incomplete, bool final) {
         m.restore();
         return slot;
     } catch (const error::raised& e) {
-        if (!final && e.category == error::cat_syntax && e.id == error::syntax_missing)
+        if (!final && e.category == error::cat_syntax &&
+            (e.id == error::syntax_missing || (e.id == error::syntax_invalid && brace_open(text))))
             *incomplete = true;
         else
             report_raised(m);
