@@ -167,6 +167,7 @@ void init() {
     init_text();
     init_transcode();
     init_system();
+    init_parse();
 }
 
 void call(entry_fn f, bool with_check, int32_t check, uint32_t nrefs, const int32_t* refs) {
