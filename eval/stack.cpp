@@ -71,6 +71,9 @@ void init(node_id args, node_id frames, uint32_t body, uint32_t anon) {
     es.end = es.bottom + a->size / sizeof(cell);
     es.fbottom = es.ftop = reinterpret_cast<call_frame*>(f->data());
     es.fend = es.fbottom + f->size / sizeof(call_frame);
+    // Traces read frames above the top (unwound ones) by their symbols: a frame never pushed
+    // must read as no call (symbol 0), not as whatever the memory held before.
+    std::memset(f->data(), 0, f->size);
     es.body_symbol = body;
     es.anon_symbol = anon;
     es.arg_series = args;

@@ -4,6 +4,7 @@
 #include "runtime/collector.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -182,9 +183,12 @@ void move_run(uint8_t* from, uint64_t len, uint8_t* to) {
         *memory::slot_of(b->node) = reinterpret_cast<uint64_t>(b);
         p += footprint(b);
     }
-    auto it = std::lower_bound(pin_table.begin(), pin_table.end(), from,
-                               [](const pin_entry& e, uint8_t* v) { return e.value < v; });
-    for (; it != pin_table.end() && it->value < from + len; ++it) *it->slot += d;
+    // A pointer into the run lies after its first header and may stop at the end of its
+    // last data area (a tail, an end of input), which is where the next buffer starts: it
+    // belongs to this run, never to the next one.
+    auto it = std::upper_bound(pin_table.begin(), pin_table.end(), from,
+                               [](uint8_t* v, const pin_entry& e) { return v < e.value; });
+    for (; it != pin_table.end() && it->value <= from + len; ++it) *it->slot += d;
 }
 
 // Compacts frame [f]: dead buffers go, live runs slide down in place, or into [prev] while it
@@ -363,6 +367,7 @@ void mark_values(const cell* first, const cell* end) {
 }
 
 void collect() {
+    auto start = std::chrono::steady_clock::now();
     gc.collecting = true;
     mark_roots();
     extres::sweep();
@@ -377,6 +382,8 @@ void collect() {
     clear_fixed_marks();
     gc.cycles++;
     gc.collecting = false;
+    gc.nanos += static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
 void run_from_allocator() {
@@ -412,7 +419,19 @@ void remove_mark_hook(mark_hook hook) {
 
 namespace {
 
+// Guards past this many raise stack-overflow; the rest of the stack is room for the guards
+// that making and throwing that error take.
+constexpr uint32_t KEEP_SOFT_LIMIT = KEEP_CAPACITY - 64;
+bool keep_overflowing; // the stack-overflow error of a full keep-stack is being raised
+
 void push_keep(const void* where, keep_kind kind) {
+    if (keep_count >= KEEP_SOFT_LIMIT && !keep_overflowing) [[unlikely]] {
+        struct overflow_scope {
+            overflow_scope() { keep_overflowing = true; }
+            ~overflow_scope() { keep_overflowing = false; }
+        } raising;
+        error::raise(error::cat_internal, error::internal_stack_overflow);
+    }
     if (keep_count == KEEP_CAPACITY) runtime_error(RT_ASSERTION);
     keeps[keep_count++] = keep_entry{where, kind};
 }

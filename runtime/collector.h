@@ -10,6 +10,11 @@
 // keep-stack (C++ locals registered by the guards below), and the mark callbacks that other
 // subsystems register (symbol table, lexer states, ...). Any other value is dead at the next
 // collection: C++ code that holds a value across an allocation must keep it rooted.
+//
+// Finding rooting faults: ZYL_GC_STRESS=N collects at every Nth allocation, and then the room
+// a collection frees is scribbled over. With ZYL_GC_MOVE set as well, every such collection
+// copies every live buffer into fresh frames and leaves the old frames inaccessible for a
+// while, so that a raw buffer pointer kept across an allocation faults at its first use.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +34,7 @@ struct state {
     bool active;         // collections may run from the allocator
     bool collecting;     // a collection is in progress
     uint32_t cycles;     // collections so far
+    uint64_t nanos;      // time spent collecting so far, in nanoseconds
     node_id root_block;  // the run-time's root block, 0 until start-up makes it
     mark_hook hooks[MAX_MARK_HOOKS];
     uint32_t hook_count; // entries used; removed ones are null
@@ -56,6 +62,10 @@ void mark_block(node_id ctx); // a context node: its series, table, values and o
 void mark_values(const cell* first, const cell* end);
 
 // {== Keep-stack and pins
+//
+// Guards nest: each ends before the one made before it (C++ scope order, unwinding included).
+// A guard that would take the keep-stack past its last 64 entries raises internal
+// stack-overflow instead (the error's own guards use those entries).
 
 // Keeps the value in [c] (a C++ cell, not in a series) alive while the guard lives.
 struct keep {
@@ -73,8 +83,9 @@ struct keep_node {
     keep_node& operator=(const keep_node&) = delete;
 };
 
-// Registers the raw pointer [*p] into a series buffer: a collection that moves the buffer
-// moves the pointer by the same distance. The buffer itself must be kept alive elsewhere.
+// Registers the raw pointer [*p] into a series buffer, anywhere from its first data byte to
+// the end of its data area: a collection that moves the buffer moves the pointer by the same
+// distance. The buffer itself must be kept alive elsewhere.
 struct pin {
     explicit pin(uint8_t** p);
     ~pin();

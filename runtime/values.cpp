@@ -1,9 +1,13 @@
-// runtime/values.cpp: cell and series helpers at a series tail.
+// runtime/values.cpp: cell and series helpers at a series tail, and small value helpers that
+// the datatypes and natives share.
 #include "runtime/values.h"
 
 #include <cstring>
 
+#include "datatypes/float.h"
+#include "datatypes/string.h"
 #include "runtime/collector.h"
+#include "runtime/error.h"
 
 namespace zyl::series {
 
@@ -49,3 +53,23 @@ node_id copy_part(node_id n, uint64_t offset, uint64_t length) {
 }
 
 } // namespace zyl::series
+
+namespace zyl::value {
+
+int32_t to_int_checked(const cell* v) {
+    if (v->type() != T_float_) return static_cast<int32_t>(v->w2);
+    double d = float_::get(v);
+    if (!(d <= 2147483647.0 && d >= -2147483648.0)) error::raise(error::cat_script, error::script_out_of_range, v);
+    return static_cast<int32_t>(d);
+}
+
+} // namespace zyl::value
+
+namespace zyl::string {
+
+int32_t append_indent(const cell* out, int32_t levels, int32_t part) {
+    for (int32_t i = 0; i < levels; i++) concatenate_literal(out, "    ");
+    return part - 4 * (levels > 0 ? levels : 0);
+}
+
+} // namespace zyl::string

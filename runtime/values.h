@@ -1,5 +1,6 @@
-// runtime/values.h: small operations on cells at a series tail, shared by the datatypes and
-// the natives. Each may allocate, so buffer pointers taken before a call are stale after it.
+// runtime/values.h: small operations on cells at a series tail, a checked number conversion
+// and mold indentation, shared by the datatypes and the natives. All but to_int_checked may
+// allocate, so buffer pointers taken before a call are stale after it.
 #pragma once
 
 #include "datatypes/cell.h"
@@ -28,3 +29,20 @@ uint8_t* alloc_tail_bytes(node_id n, uint64_t bytes);
 node_id copy_part(node_id n, uint64_t offset, uint64_t length);
 
 } // namespace zyl::series
+
+namespace zyl::value {
+
+// The 32-bit integer of number argument [v] (a size, a count): a float! is truncated toward
+// zero, and one past the 32-bit range, or not a number, raises script out-of-range; any other
+// type gives its word 2 as it stands (an integer!'s value).
+int32_t to_int_checked(const cell* v);
+
+} // namespace zyl::value
+
+namespace zyl::string {
+
+// Appends [levels] times four spaces to string [out] (mold indentation); answers [part] less
+// four per level. [out] must not lie in a movable buffer. May allocate.
+int32_t append_indent(const cell* out, int32_t levels, int32_t part);
+
+} // namespace zyl::string

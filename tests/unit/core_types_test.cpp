@@ -144,8 +144,11 @@ TEST_F(CoreTypes, LogicBitwiseAndComplement) {
     EXPECT_EQ(stack::arg(0)->w1, 0u);
     cell one{T_integer, 0, 1, 0};
     *stack::arg(1) = one;
-    EXPECT_TRUE(raises(error::cat_script, error::script_expect_arg,
-                       [] { datatype::action_as<actions::direct_fn>(T_logic, A_and_t)(); }));
+    EXPECT_TRUE(raises(error::cat_script, error::script_expect_arg, [&] {
+        logic::push(true); // the try frame's own arguments: cells above the top hold stale values
+        stack::push(&one);
+        datatype::action_as<actions::direct_fn>(T_logic, A_and_t)();
+    }));
     cell t = true_value;
     EXPECT_EQ(datatype::action_as<actions::unary_fn>(T_logic, A_complement)(&t)->w1, 0u);
 }

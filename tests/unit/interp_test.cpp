@@ -45,8 +45,9 @@ struct probe_record {
 probe_record probe;
 
 std::string mold_value(const cell* v) {
+    cell value = *v; // [v] may lie in a buffer that push_new moves
     cell* buffer = string::push_new(16);
-    actions::mold_typed(v, buffer, false, false, true, nullptr, 1 << 30, 0);
+    actions::mold_typed(&value, buffer, false, false, true, nullptr, 1 << 30, 0);
     std::string s = string::to_std(buffer);
     stack::pop(1);
     return s;
