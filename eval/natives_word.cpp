@@ -12,6 +12,7 @@
 #include "eval/actions.h"
 #include "eval/interp.h"
 #include "eval/natives.h"
+#include "eval/natives_control.h"
 #include "eval/stack.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -55,25 +56,6 @@ void eval_path_value(cell* path, const cell* set) {
     cell* p = stack::push(path);
     cells::set_type(p, set ? T_set_path : T_get_path);
     interp::eval_path_at(p, nullptr, 0, 0, true, set == nullptr, set);
-}
-
-// set of a block of words: each word takes the next value of [value] when it is a block
-// (and /only is off), else [value] itself; with [some] a none leaves its word alone; with
-// [any] off an unset value raises need-value.
-void set_words_from_block(cell* words, cell* value, bool any, bool only, bool some) {
-    bool spread = value->type() == T_block && !only;
-    uint32_t n = block::rs_length_q(words);
-    uint32_t vn = spread ? block::rs_length_q(value) : 0;
-    for (uint32_t i = 0; i < n; i++) {
-        cell* w = block_head(words) + i;
-        cell v = spread ? (i < vn ? block_head(value)[i] : none_value) : *value;
-        if (!any && v.type() == T_unset) error::raise(error::cat_script, error::script_need_value, w);
-        if (some && v.type() == T_none) continue;
-        if (!word::any_word_type_q(w->type()) || w->type() == T_refinement || w->type() == T_issue)
-            error::raise(error::cat_script, error::script_invalid_arg, w);
-        cell target = *w;
-        context::set_value(&target, &v);
-    }
 }
 
 // The context of a value that has one (word 1), for bind and in; 0 for any other.
@@ -120,7 +102,7 @@ void set(int32_t chk, int32_t any, int32_t case_, int32_t only, int32_t some) {
     if (any < 0 && value->type() == T_unset) error::raise(error::cat_script, error::script_need_value, target);
     uint8_t t = target->type();
     if (t == T_block) {
-        set_words_from_block(target, value, any >= 0, only >= 0, some >= 0);
+        set_words_from_block(target, value, block::rs_length_q(target), any >= 0, only >= 0, some >= 0);
     } else if (is_path(t)) {
         eval_path_value(target, value);
     } else if (t == T_object) {

@@ -83,9 +83,6 @@ void init(node_id args, node_id frames, uint32_t body, uint32_t anon) {
 void create(uint32_t body, uint32_t anon) {
     node_id args = series::alloc_unmanaged(ARG_STACK_CELLS, sizeof(cell), 0);
     node_id frames = series::alloc_unmanaged(CALL_STACK_FRAMES * sizeof(call_frame), 1, 0);
-    // Traces read frames unwound since an error, up to its recorded depth: never stale ones
-    // of an earlier run.
-    std::memset(memory::buffer_of(frames)->head, 0, CALL_STACK_FRAMES * sizeof(call_frame));
     init(args, frames, body, anon);
 }
 
