@@ -123,7 +123,7 @@ namespace {
 
 // The value slot of word [w] when it can be read without an error, else null: how the
 // infix look-ahead peeks at the word after an expression.
-const cell* peek(const cell* w) {
+ZYL_INLINE const cell* peek(const cell* w) {
     node_id ctx = w->w1;
     auto index = static_cast<int32_t>(w->w3);
     if (ctx == 0 || index < 0) return nullptr;
@@ -135,26 +135,36 @@ const cell* peek(const cell* w) {
 }
 
 // The push event for the value just pushed from position [i].
-inline void pushed(const code& c, uint32_t i) {
+ZYL_INLINE void pushed(const code& c, uint32_t i) {
     if (is.events) [[unlikely]]
         trace_at(EV_PUSH, &c.block, i, nullptr, es.top - 1);
 }
 
-uint32_t eval_word(const code& c, uint32_t i, const cell* w) {
+// A word whose value is a function: the call, named by the word.
+[[gnu::noinline]] uint32_t call_word(const code& c, uint32_t i, const cell* w, const cell* slot) {
+    cell fn = *slot;
+    call_site site{*w, *w, nullptr, 0, 0, false};
+    return call(&fn, c, i + 1, site);
+}
+
+[[noreturn, gnu::noinline]] void raise_no_value(const cell* w) {
+    cell name = *w;
+    error::raise(error::cat_script, error::script_no_value, &name);
+}
+
+ZYL_INLINE uint32_t eval_word(const code& c, uint32_t i, const cell* w) {
     const cell* slot = context::get_value(w);
     switch (slot->type()) {
-    case T_unset: {
-        cell name = *w;
-        error::raise(error::cat_script, error::script_no_value, &name);
-    }
+    case T_unset: raise_no_value(w);
     case T_native:
     case T_action:
     case T_function:
-    case T_routine: {
-        cell fn = *slot;
-        call_site site{*w, *w, nullptr, 0, 0, false};
-        return call(&fn, c, i + 1, site);
-    }
+        if (!is.events) {
+            native_stack::check();
+            if (const cell* sc = simple_spec(slot)) return call_plain(slot, sc, c, i + 1, w, w);
+        }
+        return call_word(c, i, w, slot);
+    case T_routine: return call_word(c, i, w, slot);
     case T_op: error::raise(error::cat_script, error::script_no_op_arg);
     default:
         stack::push(slot);
@@ -163,20 +173,30 @@ uint32_t eval_word(const code& c, uint32_t i, const cell* w) {
     }
 }
 
+[[noreturn, gnu::noinline]] void raise_need_value(const cell* w) {
+    cell name = *w;
+    error::raise(error::cat_script, error::script_need_value, &name);
+}
+
 // name: value. The value is evaluated in a frame named by the set-word (cell 0 the word,
 // cell 1 the value), so that an error in it names the word.
 uint32_t eval_set_word(const code& c, uint32_t i) {
-    cell sw = *at(c, i);
-    if (!at(c, i + 1)) error::raise(error::cat_script, error::script_need_value, &sw);
-    stack::mark(&sw, frame_bits(MARK_INTERP_NATIVE));
-    stack::push(&sw);
+    const cell* v = at(c, i);
+    if (!at(c, i + 1)) raise_need_value(v);
+    stack::mark(v, frame_bits(MARK_INTERP_NATIVE));
+    stack::push(v);
     uint32_t j = expr(c, i + 1, false, false);
     if (es.throw_code) return j;
-    if (is.events) {
-        trace_at(EV_SET, &c.block, i, &sw, stack::arg(1));
+    if (is.events) [[unlikely]] {
+        trace_at(EV_SET, &c.block, i, stack::arg(0), stack::arg(1));
         if (es.throw_code) return j;
     }
-    word::assign();
+    cell* w = es.base;
+    const cell* value = es.base + 1;
+    if (value->type() == T_unset) [[unlikely]]
+        raise_need_value(w);
+    context::set_word_value(w, value, w->w1, true);
+    *es.base = es.base[1];
     stack::unwind();
     return j;
 }
@@ -224,25 +244,10 @@ uint32_t eval_callable(const code& c, uint32_t i, const cell* v, bool literal_fu
     return call(&fn, c, i + 1, site);
 }
 
-// The value at [i] and what it consumes, without infix continuation.
-uint32_t dispatch(const code& c, uint32_t i, bool literal_functions) {
-    const cell* v = at(c, i);
-    if (is.events) [[unlikely]] {
-        trace_at(EV_FETCH, &c.block, i, nullptr, v);
-        if (es.throw_code) return i;
-        v = at(c, i);
-    }
+// The values that need more than a push, out of the hot path.
+[[gnu::noinline]] uint32_t dispatch_other(const code& c, uint32_t i, const cell* v,
+                                          bool literal_functions) {
     switch (v->type()) {
-    case T_word: return eval_word(c, i, v);
-    case T_set_word: return eval_set_word(c, i);
-    case T_get_word:
-        stack::push(context::get_value(v));
-        pushed(c, i);
-        return i + 1;
-    case T_lit_word:
-        cells::set_type(stack::push(v), T_word);
-        pushed(c, i);
-        return i + 1;
     case T_paren: {
         cell p = *v;
         eval_paren(&p);
@@ -267,38 +272,85 @@ uint32_t dispatch(const code& c, uint32_t i, bool literal_functions) {
     case T_function:
     case T_routine: return eval_callable(c, i, v, literal_functions);
     case T_op: error::raise(error::cat_script, error::script_no_op_arg);
+    default: runtime_error(RT_NO_SWITCH);
+    }
+}
+
+// The value at [i] and what it consumes, without infix continuation.
+ZYL_INLINE uint32_t dispatch(const code& c, uint32_t i, bool literal_functions) {
+    const cell* v = at(c, i);
+    if (is.events) [[unlikely]] {
+        trace_at(EV_FETCH, &c.block, i, nullptr, v);
+        if (es.throw_code) return i;
+        v = at(c, i);
+    }
+    switch (v->type()) {
+    case T_word: return eval_word(c, i, v);
+    case T_set_word: return eval_set_word(c, i);
+    case T_get_word:
+        stack::push(context::get_value(v));
+        pushed(c, i);
+        return i + 1;
+    case T_lit_word:
+        cells::set_type(stack::push(v), T_word);
+        pushed(c, i);
+        return i + 1;
     default:
+        if (!is_inert(v->type())) [[unlikely]]
+            return dispatch_other(c, i, v, literal_functions);
         stack::push(v);
         pushed(c, i);
         return i + 1;
     }
 }
 
-// While the next value is a word whose value is an op!, calls it with the value just pushed
-// as its left operand. Left to right: 1 + 2 * 3 is (1 + 2) * 3.
-// The code with which the fast paths run operator [op] (made from add, subtract, multiply
-// or a comparison native: all take any two integers), or -1; [compare] tells which kind.
-int32_t fast_op_code(const cell* op, bool* compare) {
+// Operators whose integer cases run inline: no frame, no call spec walk.
+enum fast_op : int32_t {
+    FAST_NONE = -1,
+    FAST_ADD = 0, // codes 0-2 are those of actions::fast_arith_on_stack
+    FAST_SUBTRACT = 1,
+    FAST_MULTIPLY = 2,
+    FAST_REMAINDER = 3,
+    FAST_COMPARE = 16, // plus the comparison code of actions::fast_compare_on_stack
+};
+
+// The fast code of operator [op] (made from add, subtract, multiply, remainder or a
+// comparison native: each takes any two integers), or FAST_NONE.
+ZYL_INLINE int32_t fast_op_code(const cell* op) {
     uint8_t source = op::source_type(op);
     if (source == T_action) {
-        *compare = false;
         switch (op->w1 + 1) {
-        case A_add: return 0;
-        case A_subtract: return 1;
-        case A_multiply: return 2;
-        default: return -1;
+        case A_add: return FAST_ADD;
+        case A_subtract: return FAST_SUBTRACT;
+        case A_multiply: return FAST_MULTIPLY;
+        case A_remainder: return FAST_REMAINDER;
+        default: return FAST_NONE;
         }
     }
     // equal? not-equal? strict-equal? lesser? greater? lesser-or-equal? greater-or-equal?
     static constexpr int8_t compare_codes[] = {0, 1, 2, 3, 5, 4, 6};
     uint32_t n = op->w1 + 1;
-    if (source != T_native || n < 25 || n > 31) return -1;
-    *compare = true;
-    return compare_codes[n - 25];
+    if (source != T_native || n < 25 || n > 31) return FAST_NONE;
+    return FAST_COMPARE + compare_codes[n - 25];
+}
+
+// The last pushed cell (an integer) becomes itself [op] [b] (an integer), inline when it can;
+// otherwise through the action in a frame named by [name].
+ZYL_INLINE void fast_int_op(int32_t op, const cell* name, const cell* b) {
+    if (op >= FAST_COMPARE) {
+        actions::fast_compare_on_stack(op - FAST_COMPARE, name, b);
+    } else if (op == FAST_REMAINDER) {
+        // callers leave a zero divisor to the action; by -1 the answer is 0 (the smallest
+        // integer would overflow)
+        auto x = static_cast<int32_t>(es.top[-1].w2), y = static_cast<int32_t>(b->w2);
+        es.top[-1].w2 = static_cast<uint32_t>(y == -1 ? 0 : x % y);
+    } else {
+        actions::fast_arith_on_stack(op, name, b);
+    }
 }
 
 // An integer right operand that is a literal or a word's value, or null.
-const cell* integer_operand(const cell* r) {
+ZYL_INLINE const cell* integer_operand(const cell* r) {
     if (!r) return nullptr;
     if (r->type() == T_integer) return r;
     if (r->type() != T_word) return nullptr;
@@ -306,36 +358,59 @@ const cell* integer_operand(const cell* r) {
     return v && v->type() == T_integer ? v : nullptr;
 }
 
-uint32_t infix(const code& c, uint32_t j) {
+// Operator [op] (word [w] at [j]) with an integer left operand and fast code [code]: the right
+// operand is evaluated in the operator's frame, as a call would, and two integers are combined
+// inline; anything else finishes as the call.
+[[gnu::noinline]] uint32_t infix_evaluated(const code& c, uint32_t j, const cell* op,
+                                           int32_t code) {
+    cell name = *at(c, j);
+    root_guard keep_op(op);
+    es.top--; // the left operand becomes the frame's cell 0
+    stack::mark(&name, frame_bits(MARK_INTERP_NATIVE));
+    es.top++;
+    uint32_t k = expr(c, j + 1, true, false);
+    if (es.throw_code) return k;
+    if (es.top[-1].type() == T_integer) {
+        cell right = es.top[-1];
+        es.top--;
+        if (code != FAST_REMAINDER || right.w2 != 0) {
+            fast_int_op(code, &name, &right);
+            stack::unwind();
+            return k;
+        }
+        es.top++;
+    }
+    finish_infix_call(op, &name);
+    return k;
+}
+
+ZYL_INLINE uint32_t infix(const code& c, uint32_t j) {
     for (;;) {
         const cell* w = at(c, j);
         if (!w || w->type() != T_word) return j;
         const cell* slot = peek(w);
         if (!slot || slot->type() != T_op) return j;
         cell op = *slot;
-        // Integer arithmetic and comparison, the bulk of loops, run inline: no frame, no call
-        // spec walk. Overflow and errors go the ordinary way inside the fast paths.
         if (!is.events && es.top[-1].type() == T_integer) {
-            bool compare;
-            int32_t op_code = fast_op_code(&op, &compare);
-            const cell* b = op_code >= 0 ? integer_operand(at(c, j + 1)) : nullptr;
-            if (b) {
-                cell name = *w;
-                cell right = *b;
-                if (compare)
-                    actions::fast_compare_on_stack(op_code, &name, &right);
-                else
-                    actions::fast_arith_on_stack(op_code, &name, &right);
-                j += 2;
-                continue;
+            int32_t code = fast_op_code(&op);
+            if (code != FAST_NONE) {
+                const cell* r = at(c, j + 1);
+                if (const cell* b = integer_operand(r)) {
+                    cell name = *w;
+                    cell right = *b;
+                    if (code != FAST_REMAINDER || right.w2 != 0) {
+                        fast_int_op(code, &name, &right);
+                        j += 2;
+                        continue;
+                    }
+                } else if (r) {
+                    j = infix_evaluated(c, j, &op, code);
+                    if (es.throw_code) return j;
+                    continue;
+                }
             }
         }
-        call_site site{*w, *w, nullptr, 0, 0, true};
-        if (is.events) {
-            trace_at(EV_FETCH, &c.block, j, nullptr, &site.name);
-            if (es.throw_code) return j;
-        }
-        j = call(&op, c, j + 1, site);
+        j = call_operator(c, j, &op);
         if (es.throw_code) return j;
     }
 }
@@ -344,45 +419,45 @@ uint32_t infix(const code& c, uint32_t j) {
 
 namespace detail {
 
+uint32_t call_operator(const code& c, uint32_t j, const cell* op) {
+    call_site site{*at(c, j), *at(c, j), nullptr, 0, 0, true};
+    if (is.events) {
+        trace_at(EV_FETCH, &c.block, j, nullptr, &site.name);
+        if (es.throw_code) return j;
+    }
+    cell fn = *op;
+    return call(&fn, c, j + 1, site);
+}
+
 uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions) {
     uint32_t j = dispatch(c, i, literal_functions);
     if (no_infix || es.throw_code) return j;
     return infix(c, j);
 }
 
-void eval_paren(const cell* paren) {
-    root_guard keep_paren(paren);
-    cell body = frame_word(es.body_symbol);
-    stack::mark(&body, frame_bits(MARK_INTERP_NATIVE));
-    run_block(make_code(paren, tail_of(paren)), true);
-    if (es.throw_code) return;
-    stack::unwind();
-}
-
-void run_block(const code& c, bool keep_last) {
-    native_stack::check();
-    cell body = frame_word(es.body_symbol);
-    stack::mark(&body, frame_bits(MARK_EVAL));
+// The walk of a whole block in the current frame (just marked): its value ends in cell 0,
+// with the top one above it.
+ZYL_INLINE void walk_in_frame(const code& c) {
     bool positioned = !is.compiled; // compiled code leaves the position at its caller's
     position_saver saver(positioned);
     uint32_t i = c.block.w1;
-    if (is.events) {
+    if (is.events) [[unlikely]] {
         trace_at(EV_ENTER, &c.block, i, nullptr, nullptr);
         if (es.throw_code) return;
     }
     if (!at(c, i)) {
         stack::push_slot(); // an empty block gives unset
     } else {
+        // Nested walks put back the position they found, so the block is stored once and
+        // only the index follows the expressions.
+        if (positioned) *is.position = c.block;
         for (;;) {
-            if (positioned) {
-                *is.position = c.block;
-                is.position->w1 = i;
-            }
+            if (positioned) is.position->w1 = i;
             uint32_t start = i;
             i = expr(c, i, false, false);
             if (es.throw_code) return;
             stack::set_last_keep(es.top - 1);
-            if (is.events) {
+            if (is.events) [[unlikely]] {
                 trace_at(EV_EXPR, &c.block, i, at(c, start), es.base);
                 if (es.throw_code) return;
             }
@@ -390,10 +465,31 @@ void run_block(const code& c, bool keep_last) {
             stack::reset();
         }
     }
-    if (is.events) {
+    if (is.events) [[unlikely]] {
         trace_at(EV_EXIT, &c.block, i, nullptr, es.base);
         if (es.throw_code) return;
     }
+}
+
+void eval_paren(const cell* paren) {
+    root_guard keep_paren(paren);
+    native_stack::check(); // nested parens recurse with no call between them
+    cell body = frame_word(es.body_symbol);
+    stack::mark(&body, frame_bits(MARK_INTERP_NATIVE));
+    // The paren's own frame is the frame its values are evaluated in.
+    walk_in_frame(make_code(paren, tail_of(paren)));
+    if (es.throw_code) return;
+    stack::unwind();
+}
+
+void run_in_frame(const code& c) { walk_in_frame(c); }
+
+// Every way into a block's evaluation passes a call, which checks the native stack.
+void run_block(const code& c, bool keep_last) {
+    cell body = frame_word(es.body_symbol);
+    stack::mark(&body, frame_bits(MARK_EVAL));
+    walk_in_frame(c);
+    if (es.throw_code) return;
     if (keep_last) {
         stack::unwind_last();
     } else {
@@ -407,9 +503,17 @@ void run_block(const code& c, bool keep_last) {
 // {== Entries
 
 void eval_block(const cell* block, bool keep_last) {
-    code c = make_code(block, tail_of(block));
+    code c{*block, tail_of(block)};
     root_guard keep_block(&c.block);
-    run_block(c, keep_last);
+    cell body = frame_word(es.body_symbol);
+    stack::mark(&body, frame_bits(MARK_EVAL));
+    walk_in_frame(c);
+    if (es.throw_code) return;
+    if (keep_last) {
+        stack::unwind_last();
+    } else {
+        stack::unwind();
+    }
 }
 
 uint32_t eval_expression_at(const cell* block, uint32_t pos, uint32_t tail, bool no_infix,

@@ -44,6 +44,14 @@ inline uint32_t arg_kind(const cell& ts) {
 }
 inline bool takes_positions(uint8_t t) { return t == T_native || t == T_action; }
 
+// What the cached spec cell's word 3 records of the call spec, so that plain calls need no
+// walk of it: the count of leading normal arguments, and the refinements (native or action)
+// or locals (function) count. SHAPE_SIMPLE when that is all a plain call needs: every argument
+// before the first refinement is normal, and a function has no refinements.
+constexpr uint32_t SHAPE_SIMPLE = 1u << 31;
+constexpr uint32_t SHAPE_FIXED_MASK = 0xFF;
+constexpr uint32_t SHAPE_LAST_SHIFT = 8;
+
 // The cell of [fn]'s own series that keeps its call spec.
 cell* spec_slot(const cell* fn) {
     uint32_t i =
@@ -142,12 +150,20 @@ struct gather {
     bool positions;      // native or action: refinements are positions, not frame slots
     uint32_t nrefs = 0;  // refinements of a native or action
     uint32_t locals = 0; // /local and the locals of a function or routine
+    bool refs_set = false;
     int32_t refs[MAX_NATIVE_REFS];
 
     gather(const cell* f, const code& cd, call_site& s)
         : fn(f), spec(spec_of(f)), count(cell_count(spec)), c(cd), site(s),
-          positions(takes_positions(f->type())) {
-        if (positions) std::fill(std::begin(refs), std::end(refs), -1);
+          positions(takes_positions(f->type())) {}
+
+    // The refinement parameters, all unused until a call names one.
+    int32_t* refinement_params() {
+        if (!refs_set) {
+            std::fill(std::begin(refs), std::end(refs), -1);
+            refs_set = true;
+        }
+        return refs;
     }
 
     cell spec_at(uint32_t k) const { return block::cells_of(spec)[k]; }
@@ -264,6 +280,29 @@ struct gather {
         }
     }
 
+    // The fixed arguments when the frame already holds the first [given] of them.
+    void fixed_given(uint32_t given) {
+        bool in_fixed = true;
+        for (uint32_t k = 0, slot = 0; k < count; k++) {
+            cell s = spec_at(k);
+            if (s.type() == T_typeset) {
+                if (arg_kind(s) == KIND_RETURN) continue;
+                if (in_fixed) {
+                    check(s, slot, slot < given ? stack::arg(slot) : stack::push(&none_value));
+                } else if (!positions) {
+                    stack::push(&none_value);
+                }
+                slot++;
+            } else if (s.type() == T_refinement) {
+                in_fixed = false;
+                if (!positions) stack::push(&false_value);
+                slot++;
+            } else if (s.type() == T_integer) {
+                (positions ? nrefs : locals) = s.w2;
+            }
+        }
+    }
+
     bool find(uint32_t symbol, refinement_at& r) const {
         uint32_t canon = symbol::resolve(symbol);
         for (uint32_t k = 0, slot = 0; k < count; k++) {
@@ -304,7 +343,8 @@ struct gather {
     uint32_t use(const refinement_at& r, bool on, uint32_t pos, bool skip) {
         if (positions) {
             if (on && r.number <= MAX_NATIVE_REFS)
-                refs[r.number - 1] = r.nargs ? static_cast<int32_t>(es.top - es.base) : 0;
+                refinement_params()[r.number - 1] =
+                    r.nargs ? static_cast<int32_t>(es.top - es.base) : 0;
         } else {
             *stack::arg(r.slot) = logic::make_value(on);
         }
@@ -391,7 +431,7 @@ node_id run_context(const cell* f, const call_site& site) {
 }
 
 // Runs [f] on the gathered frame.
-void invoke(const cell* f, const gather& g, const call_site& site) {
+void invoke(const cell* f, gather& g, const call_site& site) {
     switch (f->type()) {
     case T_native: {
         natives::entry_fn e = f->w1 < natives::CAPACITY ? natives::entry(f->w1 + 1) : nullptr;
@@ -399,7 +439,7 @@ void invoke(const cell* f, const gather& g, const call_site& site) {
         if (g.nrefs == 0) { // the common case, without the table of arities
             reinterpret_cast<void (*)(int32_t)>(e)(0);
         } else {
-            natives::call(e, true, 0, g.nrefs, g.refs); // checked here already
+            natives::call(e, true, 0, g.nrefs, g.refinement_params()); // checked here already
         }
         break;
     }
@@ -409,7 +449,8 @@ void invoke(const cell* f, const gather& g, const call_site& site) {
         if (g.nrefs == 0) {
             e();
         } else {
-            natives::call(reinterpret_cast<natives::entry_fn>(e), false, 0, g.nrefs, g.refs);
+            natives::call(reinterpret_cast<natives::entry_fn>(e), false, 0, g.nrefs,
+                          g.refinement_params());
         }
         break;
     }
@@ -533,6 +574,26 @@ void exec_code(const cell* f, int32_t index) {
 
 // {== Call specs
 
+namespace {
+
+// The shape word of call spec [spec] (see SHAPE_SIMPLE).
+uint32_t call_shape(node_id spec, bool positions, uint32_t last) {
+    uint32_t n = static_cast<uint32_t>(series::length(spec));
+    const cell* s = block::cells_of(spec);
+    uint32_t fixed = 0;
+    uint32_t k = 0;
+    for (; k < n && s[k].type() == T_typeset; k++) {
+        if (arg_kind(s[k]) != KIND_NORMAL) return 0;
+        fixed++;
+    }
+    bool refinements = k < n && s[k].type() == T_refinement;
+    if (fixed > SHAPE_FIXED_MASK || last > 0xFFFF || (refinements && !positions)) return 0;
+    if (positions && last > MAX_NATIVE_REFS) return 0;
+    return SHAPE_SIMPLE | fixed | last << SHAPE_LAST_SHIFT;
+}
+
+} // namespace
+
 node_id build_arg_spec(const cell* fn) {
     cell f = callee(fn);
     if (const cell* cached = spec_slot(&f); cached->type() == T_block) return cached->w2;
@@ -590,7 +651,7 @@ node_id build_arg_spec(const cell* fn) {
     }
     uint32_t last = takes_positions(f.type()) ? refs : locals;
     if (last) series::append_value(out, integer::make_value(static_cast<int32_t>(last)));
-    *spec_slot(&f) = cell{T_block, 0, out, 0};
+    *spec_slot(&f) = cell{T_block, 0, out, call_shape(out, takes_positions(f.type()), last)};
     return out;
 }
 
@@ -625,8 +686,111 @@ cell op_source(const cell* fn) {
     return f;
 }
 
+namespace {
+
+[[noreturn, gnu::noinline]] void plain_no_arg(const cell* name, const cell* fn, uint32_t slot) {
+    call_site site{*name, *name, nullptr, 0, 0, false};
+    no_arg(site, fn, slot);
+}
+
+[[noreturn, gnu::noinline]] void plain_expect_arg(const cell* name, const cell* fn, uint32_t slot,
+                                                  uint8_t type) {
+    call_site site{*name, *name, nullptr, 0, 0, false};
+    expect_arg(site, fn, slot, type);
+}
+
+} // namespace
+
+// A prefix call with no path, no apply mode and no events, of a callable whose call spec has
+// a simple shape ([spec_cell] its cached spec cell): the arguments are fetched by count and
+// the callee runs without a walk of its spec.
+uint32_t call_plain(const cell* fnp, const cell* spec_cell, const code& c, uint32_t pos,
+                    const cell* name_at, const cell* ref_at) {
+    uint32_t shape = spec_cell->w3;
+    node_id spec = spec_cell->w2;
+    cell name_cell = *name_at; // both may lie in the block, which evaluation can move
+    cell ref_cell = *ref_at;
+    const cell* name = &name_cell;
+    const cell* ref = &ref_cell;
+    cell* fn = stack::push(fnp); // the result cell; it keeps the callee alive
+    uint8_t t = fn->type();
+    stack::mark(name, frame_bits(t == T_function ? MARK_INTERP_FUNC : MARK_INTERP_NATIVE));
+    uint32_t fixed = shape & SHAPE_FIXED_MASK;
+    for (uint32_t k = 0; k < fixed; k++) {
+        const cell* v = at(c, pos);
+        if (!v) plain_no_arg(name, fn, k);
+        if (is_inert(v->type()) && !may_continue(c, pos + 1) && !is.events) {
+            stack::push(v); // a block or other literal with no operator after it
+            pos++;
+        } else {
+            pos = expr(c, pos, false, false);
+            if (es.throw_code) return pos;
+        }
+        uint8_t vt = es.top[-1].type();
+        if (!error::typeset_has(block::cells_of(spec) + k, vt)) [[unlikely]]
+            plain_expect_arg(name, fn, k, vt);
+    }
+    uint32_t last = shape >> SHAPE_LAST_SHIFT & 0xFFFF;
+    switch (t) {
+    case T_native: {
+        natives::entry_fn e = fn->w1 < natives::CAPACITY ? natives::entry(fn->w1 + 1) : nullptr;
+        if (!e) error::raise(error::cat_internal, error::internal_not_done);
+        if (last == 0) {
+            reinterpret_cast<void (*)(int32_t)>(e)(0);
+        } else {
+            int32_t refs[MAX_NATIVE_REFS];
+            std::fill(refs, refs + last, -1);
+            natives::call(e, true, 0, last, refs);
+        }
+        break;
+    }
+    case T_action: {
+        action_fn e = fn->w1 < ACTION_SLOTS ? actions::generic[fn->w1] : nullptr;
+        if (!e) error::raise(error::cat_internal, error::internal_not_done);
+        if (last == 0) {
+            e();
+        } else {
+            int32_t refs[MAX_NATIVE_REFS];
+            std::fill(refs, refs + last, -1);
+            natives::call(reinterpret_cast<natives::entry_fn>(e), false, 0, last, refs);
+        }
+        break;
+    }
+    default: { // function!
+        if (last) {
+            stack::push(&false_value); // /local
+            for (uint32_t i = 1; i < last; i++) stack::push(&none_value);
+        }
+        const cell* code_cell = function::series_cell(fn, function::FN_CODE);
+        if (code_cell->type() == T_integer) {
+            exec_code(fn, static_cast<int32_t>(code_cell->w2));
+        } else {
+            exec_body(fn, ref);
+        }
+        break;
+    }
+    }
+    if (es.throw_code) return pos;
+    stack::unwind();
+    stack::move_top_down();
+    return pos;
+}
+
+const cell* simple_spec(const cell* fn) {
+    const cell* sc = spec_slot(fn);
+    return sc->type() == T_block && (sc->w3 & SHAPE_SIMPLE) ? sc : nullptr;
+}
+
 uint32_t call(const cell* fn, const code& c, uint32_t pos, call_site& site) {
     native_stack::check();
+    if (!site.infix && !site.path && !site.mode && !is.events) {
+        uint8_t t = fn->type();
+        if (t == T_native || t == T_action || t == T_function) {
+            const cell* sc = spec_slot(fn);
+            if (sc->type() == T_block && (sc->w3 & SHAPE_SIMPLE))
+                return call_plain(fn, sc, c, pos, &site.name, &site.ref);
+        }
+    }
     // A prefix call keeps its function in its result cell, but only from step 3 on: a tracer
     // running before may rebind the word it came from.
     root_guard keep_fn(fn, site.infix || is.events);
@@ -655,6 +819,18 @@ uint32_t call(const cell* fn, const code& c, uint32_t pos, call_site& site) {
     }
     if (!site.infix) stack::move_top_down();
     return j;
+}
+
+void finish_infix_call(const cell* op, const cell* name) {
+    cell f = callee(op);
+    call_site site{*name, *name, nullptr, 0, 0, true};
+    code none_code = make_code(nullptr, 0);
+    gather g(&f, none_code, site);
+    g.fixed_given(static_cast<uint32_t>(es.top - es.base));
+    g.push_locals();
+    invoke(&f, g, site);
+    if (es.throw_code) return;
+    stack::unwind();
 }
 
 } // namespace detail

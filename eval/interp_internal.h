@@ -81,12 +81,29 @@ struct call_site {
 uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions);
 // Evaluates paren [paren] as a block in a <body> native frame and pushes its value.
 void eval_paren(const cell* paren);
+// Evaluates the whole walk in the current frame (just marked): its value ends in cell 0,
+// with the top one above it.
+void run_in_frame(const code& c);
 // Evaluates the whole walk in a <body> frame; the result goes to the caller's cell 0 with
 // [keep_last], else stays pushed.
 void run_block(const code& c, bool keep_last);
 // Calls [fn] with its arguments from [c] at [pos]; pushes the result (over the left operand
 // for an infix call); answers the position after the arguments.
 uint32_t call(const cell* fn, const code& c, uint32_t pos, call_site& site);
+// The cached call spec cell of [fn] (native!, action! or function!) when plain calls may use
+// call_plain, else null.
+const cell* simple_spec(const cell* fn);
+// A prefix call of [fn] (native!, action! or function!, [spec_cell] its simple_spec) from
+// [pos], with no path, no apply mode and events off: [name] names the frame, [ref] is what
+// traces show. Pushes the result; answers the position after the arguments.
+uint32_t call_plain(const cell* fn, const cell* spec_cell, const code& c, uint32_t pos,
+                    const cell* name, const cell* ref);
+// Calls operator [op] (the value of the word at [j]) with the last pushed value as its left
+// operand and its right operand from [j] + 1; answers the position after it.
+uint32_t call_operator(const code& c, uint32_t j, const cell* op);
+// Finishes an operator call whose frame (named by [name]) holds both operands: checks them
+// against the operator's argument types, runs it and pops the frame, its result pushed.
+void finish_infix_call(const cell* op, const cell* name);
 // Evaluates [path]; pushes the result; answers the position after the expression.
 uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, const cell* set);
 // The value that op! [fn] runs: its source (a function's own cell, flags and all).
@@ -96,6 +113,21 @@ inline cell callee(const cell* fn) { return fn->type() == T_op ? op_source(fn) :
 // Whether [t] is block!, paren!, hash! or a path type.
 inline bool is_block_like(uint8_t t) {
     return t == T_block || t == T_paren || t == T_hash || (t >= T_path && t <= T_get_path);
+}
+// Whether a value of type [t] evaluates to itself with nothing else read: no word, no
+// paren or path, no function, no issue (#system is checked) and nothing the tracer must see.
+constexpr bool is_inert(uint8_t t) {
+    switch (t) {
+    case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_issue:
+    case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path:
+    case T_native: case T_action: case T_op: case T_function: case T_routine: return false;
+    default: return true;
+    }
+}
+// Whether the value at [j] of [c] may continue an expression (a word: perhaps an operator).
+inline bool may_continue(const code& c, uint32_t j) {
+    const cell* n = at(c, j);
+    return n && n->type() == T_word;
 }
 // Whether [t] is a type that the interpreter calls.
 inline bool is_callable(uint8_t t) {

@@ -28,14 +28,6 @@ void restore_context(const call_frame* f) {
     if (f->type() == FRAME_FUNC && f->func_context) values_word(f->func_context) = f->saved_values;
 }
 
-// Pops the top frame: the base goes back to the caller's; returns the popped frame's base.
-cell* pop_one() {
-    call_frame* f = --es.ftop;
-    cell* own = es.base;
-    es.base = es.bottom + f->caller_base;
-    return own;
-}
-
 bool is_internal(const call_frame* f) {
     return f->symbol == es.body_symbol || f->symbol == es.anon_symbol;
 }
@@ -135,19 +127,6 @@ bool has_interp_frame(const call_frame* f, bool only_one) {
 }
 
 // {== Popping frames
-
-void unwind() { es.top = pop_one() + 1; }
-
-void unwind_last() {
-    cell* own = pop_one();
-    es.top = own + 1;
-    *es.base = *own;
-}
-
-void unwind_drop() {
-    pop_one();
-    es.top = es.base;
-}
 
 void unwind_func() {
     restore_context(es.ftop - 1);

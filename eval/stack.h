@@ -181,9 +181,26 @@ inline void clear_return_flag(call_frame* f) { f->header &= ~FRAME_RETURN_TARGET
 // [only_one], looks at the first of them only.
 bool has_interp_frame(const call_frame* f, bool only_one);
 
-void unwind();
-void unwind_last();
-void unwind_drop();
+// Pops the top frame: the base goes back to the caller's; returns the popped frame's base.
+inline cell* pop_one() {
+    call_frame* f = --es.ftop;
+    cell* own = es.base;
+    es.base = es.bottom + f->caller_base;
+    return own;
+}
+// Pops the top frame, keeping its cell 0 pushed.
+inline void unwind() { es.top = pop_one() + 1; }
+// Pops the top frame; its cell 0 becomes the caller's cell 0.
+inline void unwind_last() {
+    cell* own = pop_one();
+    es.top = own + 1;
+    *es.base = *own;
+}
+// Pops the top frame and its cells.
+inline void unwind_drop() {
+    pop_one();
+    es.top = es.base;
+}
 void unwind_func();
 void unwind_func_drop();
 void unwind_func_last();

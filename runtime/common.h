@@ -31,6 +31,8 @@ constexpr int RT_NO_SWITCH = 101;
 #define ZYL_UNREACHABLE() ::zyl::assert_failed("unreachable", __FILE__, __LINE__)
 #define ZYL_LIKELY(e)     __builtin_expect(!!(e), 1)
 #define ZYL_UNLIKELY(e)   __builtin_expect(!!(e), 0)
+// Hot-path helpers the compiler must fold into their caller.
+#define ZYL_INLINE [[gnu::always_inline]] inline
 
 namespace zyl {
 
