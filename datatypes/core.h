@@ -48,8 +48,16 @@ cell* box(bool b);
 cell* push(bool b);
 cell* make_in(node_id block, bool b);
 inline uint32_t get(const cell* c) { return c->w1; }
+// Raises no-value for the unset [c] (is_true with its check).
+[[noreturn]] void raise_unset(const cell* c);
 // Truth of [c]: false for none and logic false only; with [check], unset raises no-value.
-bool is_true(const cell* c, bool check);
+inline bool is_true(const cell* c, bool check) {
+    uint8_t t = c->type();
+    if (t == T_none) return false;
+    if (t == T_logic) return c->w1 != 0;
+    if (t == T_unset && check) raise_unset(c);
+    return true;
+}
 // Truth of the frame's result; an unset result raises no-return.
 bool check_condition();
 // Whether the frame's result is false (no unset check).

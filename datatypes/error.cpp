@@ -92,9 +92,9 @@ cell* push_new_error() {
     return err;
 }
 
-// near := a copy of the interpreter's current position, once the interpreter exists.
+// near := the interpreter's current position, once the interpreter exists.
 void set_near(const cell* err) {
-    if (interp::is.position) *field(err, F_NEAR) = *interp::is.position;
+    if (interp::is.position) *field(err, F_NEAR) = interp::current_position();
 }
 
 [[noreturn]] void raise_spec_field(const cell* err, uint32_t f) {

@@ -23,16 +23,7 @@ cell* push(bool b) { return &(*stack::push_slot() = make_value(b)); }
 
 cell* make_in(node_id block, bool b) { return series::append_value(block, make_value(b)); }
 
-bool is_true(const cell* c, bool check) {
-    switch (c->type()) {
-    case T_none: return false;
-    case T_logic: return c->w1 != 0;
-    case T_unset:
-        if (check) error::raise(error::cat_script, error::script_no_value, c);
-        return true;
-    default: return true;
-    }
-}
+void raise_unset(const cell* c) { error::raise(error::cat_script, error::script_no_value, c); }
 
 bool check_condition() {
     if (es.base->type() == T_unset) error::raise(error::cat_script, error::script_no_return);

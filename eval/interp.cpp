@@ -44,16 +44,6 @@ void mark_roots() {
     collector::mark_values(roots, roots + root_count);
 }
 
-// Restores the current-position cell when a block walk ends, however it ends.
-struct position_saver {
-    bool active;
-    cell saved;
-    explicit position_saver(bool on) : active(on), saved(on ? *is.position : unset_value) {}
-    ~position_saver() {
-        if (active) *is.position = saved;
-    }
-};
-
 } // namespace
 
 // {== State
@@ -78,6 +68,12 @@ void init() {
     words.callback = symbol::make("<interp-callback>");
     words.system = symbol::resolve(symbol::make("system"));
     words.system_global = symbol::resolve(symbol::make("system-global"));
+}
+
+cell current_position() {
+    cell p;
+    if (stack::ready() && stack::current_position(&p)) return p;
+    return is.position ? *is.position : unset_value;
 }
 
 void set_tracing(bool on) {
@@ -195,7 +191,7 @@ uint32_t eval_set_word(const code& c, uint32_t i) {
     const cell* value = es.base + 1;
     if (value->type() == T_unset) [[unlikely]]
         raise_need_value(w);
-    context::set_word_value(w, value, w->w1, true);
+    context::set_value(w, value);
     *es.base = es.base[1];
     stack::unwind();
     return j;
@@ -244,13 +240,63 @@ uint32_t eval_callable(const code& c, uint32_t i, const cell* v, bool literal_fu
     return call(&fn, c, i + 1, site);
 }
 
+// The walk of a whole block in the current frame (just marked): its value ends in cell 0,
+// with the top one above it.
+ZYL_INLINE void walk_in_frame(const code& c) {
+    uint32_t i = c.block.w1;
+    if (is.events) [[unlikely]] {
+        trace_at(EV_ENTER, &c.block, i, nullptr, nullptr);
+        if (es.throw_code) return;
+    }
+    if (!at(c, i)) {
+        stack::push_slot(); // an empty block gives unset
+    } else {
+        // The walk's frame records the position (errors read it as their "near"); compiled
+        // code leaves the position at its caller's.
+        call_frame* frame = es.ftop - 1;
+        if (!is.compiled) {
+            frame->header |= FRAME_WALK | c.block.type();
+            frame->walk_node = c.block.w2;
+        }
+        for (;;) {
+            frame->walk_index = i;
+            uint32_t start = i;
+            i = expr(c, i, false, false);
+            if (es.throw_code) return;
+            stack::set_last_keep(es.top - 1);
+            if (is.events) [[unlikely]] {
+                trace_at(EV_EXPR, &c.block, i, at(c, start), es.base);
+                if (es.throw_code) return;
+            }
+            if (!at(c, i)) break;
+            stack::reset();
+        }
+    }
+    if (is.events) [[unlikely]] {
+        trace_at(EV_EXIT, &c.block, i, nullptr, es.base);
+        if (es.throw_code) return;
+    }
+}
+
+// A paren: its values are evaluated in a frame of its own.
+ZYL_INLINE void paren_walk(const cell* paren) {
+    root_guard keep_paren(paren);
+    native_stack::check(); // nested parens recurse with no call between them
+    cell body = frame_word(es.body_symbol);
+    stack::mark(&body, frame_bits(MARK_INTERP_NATIVE));
+    // The paren's own frame is the frame its values are evaluated in.
+    walk_in_frame(make_code(paren, tail_of(paren)));
+    if (es.throw_code) return;
+    stack::unwind();
+}
+
 // The values that need more than a push, out of the hot path.
 [[gnu::noinline]] uint32_t dispatch_other(const code& c, uint32_t i, const cell* v,
                                           bool literal_functions) {
     switch (v->type()) {
     case T_paren: {
         cell p = *v;
-        eval_paren(&p);
+        paren_walk(&p);
         return i + 1;
     }
     case T_path: {
@@ -435,52 +481,7 @@ uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions) 
     return infix(c, j);
 }
 
-// The walk of a whole block in the current frame (just marked): its value ends in cell 0,
-// with the top one above it.
-ZYL_INLINE void walk_in_frame(const code& c) {
-    bool positioned = !is.compiled; // compiled code leaves the position at its caller's
-    position_saver saver(positioned);
-    uint32_t i = c.block.w1;
-    if (is.events) [[unlikely]] {
-        trace_at(EV_ENTER, &c.block, i, nullptr, nullptr);
-        if (es.throw_code) return;
-    }
-    if (!at(c, i)) {
-        stack::push_slot(); // an empty block gives unset
-    } else {
-        // Nested walks put back the position they found, so the block is stored once and
-        // only the index follows the expressions.
-        if (positioned) *is.position = c.block;
-        for (;;) {
-            if (positioned) is.position->w1 = i;
-            uint32_t start = i;
-            i = expr(c, i, false, false);
-            if (es.throw_code) return;
-            stack::set_last_keep(es.top - 1);
-            if (is.events) [[unlikely]] {
-                trace_at(EV_EXPR, &c.block, i, at(c, start), es.base);
-                if (es.throw_code) return;
-            }
-            if (!at(c, i)) break;
-            stack::reset();
-        }
-    }
-    if (is.events) [[unlikely]] {
-        trace_at(EV_EXIT, &c.block, i, nullptr, es.base);
-        if (es.throw_code) return;
-    }
-}
-
-void eval_paren(const cell* paren) {
-    root_guard keep_paren(paren);
-    native_stack::check(); // nested parens recurse with no call between them
-    cell body = frame_word(es.body_symbol);
-    stack::mark(&body, frame_bits(MARK_INTERP_NATIVE));
-    // The paren's own frame is the frame its values are evaluated in.
-    walk_in_frame(make_code(paren, tail_of(paren)));
-    if (es.throw_code) return;
-    stack::unwind();
-}
+void eval_paren(const cell* paren) { paren_walk(paren); }
 
 void run_in_frame(const code& c) { walk_in_frame(c); }
 
@@ -504,7 +505,8 @@ void run_block(const code& c, bool keep_last) {
 
 void eval_block(const cell* block, bool keep_last) {
     code c{*block, tail_of(block)};
-    root_guard keep_block(&c.block);
+    // A block cell in the evaluation stack is kept by it (natives pass their arguments).
+    root_guard keep_block(&c.block, block < es.bottom || block >= es.top);
     cell body = frame_word(es.body_symbol);
     stack::mark(&body, frame_bits(MARK_EVAL));
     walk_in_frame(c);

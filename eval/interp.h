@@ -63,10 +63,14 @@ struct state {
     uint32_t event_mask;  // events the tracer wants
     uint32_t extra_slots; // refinement slots of the tracer beyond its six arguments
     cell* tracer;         // the tracer function! (a fixed cell), none when unset
-    cell* position;       // the current position: a block cell whose index is the expression
+    cell* position;       // the top level's position: a block cell whose index is the expression
+                          // (walks record theirs in their frames: see current_position)
 };
 extern state is;
 
+// The current position: the block and expression index of the innermost block walk, else
+// the position cell (which the top level sets); unset before any.
+cell current_position();
 // Allocates the tracer and position cells (both kept by a collector hook) and the event
 // words. Once the stack and the symbol table exist; again after memory is freed (tests).
 void init();

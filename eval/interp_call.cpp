@@ -536,7 +536,55 @@ struct body_scope {
     }
 };
 
+// Points a running function's context at its frame and back, however the body ends.
+struct values_scope {
+    node_id ctx;
+    uint32_t saved;
+    explicit values_scope(node_id c) : ctx(c) {
+        cell* cc = context::cell_of(c);
+        saved = cc->w2;
+        cc->w2 = static_cast<uint32_t>(es.base - es.bottom) + 1;
+    }
+    ~values_scope() { context::cell_of(ctx)->w2 = saved; }
+    values_scope(const values_scope&) = delete;
+    values_scope& operator=(const values_scope&) = delete;
+};
+
+// A return or exit ends at [frame]: its value is in the frame's cell 0. A frame above that a
+// native made a return target itself is dropped first.
+void settle_return_at(call_frame* frame) {
+    if (es.ftop > frame && es.ftop - 1 > frame) {
+        cell result = *es.base;
+        while (es.ftop - 1 > frame) stack::pop_frame();
+        *es.base = result;
+        es.top = es.base;
+    }
+    es.throw_code = THROW_NONE;
+}
+
+// exec_body in the common case: an interpreted function, not the library's, no tracing
+// flags, events off, called from interpreted code. Answers false when the case does not hold.
+bool exec_body_plain(const cell* f) {
+    if ((f->header & (FUNC_TRACE | FUNC_NO_TRACE | FUNC_LIBRARY)) || is.compiled || is.events)
+        return false;
+    node_id ctx = f->w1;
+    if (!ctx || !context::on_stack(ctx) || es.ftop == es.fbottom) return false;
+    cell body = *function::series_cell(f, function::FN_BODY);
+    call_frame* frame = es.ftop - 1;
+    frame->header |= FRAME_RETURN_TARGET;
+    values_scope values(ctx);
+    if (body.type() == T_block) {
+        eval_block(&body, true);
+    } else {
+        stack::set_last_keep(&unset_value);
+    }
+    if (es.ftop > frame) frame->header &= ~FRAME_RETURN_TARGET;
+    if (es.throw_code == THROW_RETURN || es.throw_code == THROW_EXIT) settle_return_at(frame);
+    return true;
+}
+
 void exec_body(const cell* f, const cell* ref) {
+    if (exec_body_plain(f)) return;
     cell body = *function::series_cell(f, function::FN_BODY);
     body_scope scope(f, (f->header & FUNC_LIBRARY) != 0);
     if (is.events) {

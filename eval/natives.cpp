@@ -2,6 +2,8 @@
 // entries of natives whose family is not built yet, and calling an entry with its refinements.
 #include "eval/natives.h"
 
+#include <algorithm>
+
 #include <array>
 #include <utility>
 
@@ -14,6 +16,8 @@
 #include "runtime/error.h"
 
 namespace zyl::natives {
+
+entry_fn entries[CAPACITY];
 
 // The block that print and prin reduce their block arguments into; made by init.
 cell print_scratch;
@@ -93,11 +97,10 @@ template <size_t... I> auto make_stand_ins(std::index_sequence<I...>) {
 }
 
 struct table_state {
-    entry_fn entries[CAPACITY]; // entry n at n - 1; null when not filled
     const char* names[CAPACITY];
     uint32_t next; // 1-based index of the next entry register_native_table fills
 };
-table_state table{{}, {}, 1};
+table_state table{{}, 1};
 
 // Calls [f] as an entry of the refinement parameters [refs], after the check flag when
 // [with_check].
@@ -134,7 +137,6 @@ void make_print_scratch() {
 
 } // namespace
 
-entry_fn entry(uint32_t n) { return n >= 1 && n <= CAPACITY ? table.entries[n - 1] : nullptr; }
 
 const char* name(uint32_t n) { return n >= 1 && n <= CAPACITY ? table.names[n - 1] : nullptr; }
 
@@ -143,18 +145,19 @@ uint32_t next_index() { return table.next; }
 void register_native_table(uint32_t count, const native_info* infos) {
     if (table.next - 1 + count > CAPACITY) runtime_error(RT_NO_SWITCH); // a build fault of the run-time
     for (uint32_t i = 0; i < count; i++, table.next++) {
-        table.entries[table.next - 1] = infos[i].entry;
+        entries[table.next - 1] = infos[i].entry;
         table.names[table.next - 1] = infos[i].name;
     }
 }
 
 void set_entry(uint32_t n, entry_fn f) {
     ZYL_ASSERT(n >= 1 && n <= CAPACITY);
-    table.entries[n - 1] = f;
+    entries[n - 1] = f;
 }
 
 void init() {
-    table = table_state{{}, {}, 1};
+    table = table_state{{}, 1};
+    std::fill(std::begin(entries), std::end(entries), nullptr);
     make_print_scratch();
     static const auto stand_ins = make_stand_ins(std::make_index_sequence<COUNT>());
     register_native_table(COUNT, stand_ins.data());

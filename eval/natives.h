@@ -26,8 +26,10 @@ struct native_info {
     entry_fn entry;
 };
 
+// The table's entries: entry n at n - 1; null when not filled.
+extern entry_fn entries[CAPACITY];
 // Entry [n] (1-based), or null when [n] is out of range or not filled.
-entry_fn entry(uint32_t n);
+inline entry_fn entry(uint32_t n) { return n >= 1 && n <= CAPACITY ? entries[n - 1] : nullptr; }
 // The name of native [n] (1-based), or null.
 const char* name(uint32_t n);
 // The next free index (1-based); COUNT + 1 after init.

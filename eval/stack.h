@@ -42,6 +42,9 @@ enum frame_type : uint32_t {
 constexpr uint32_t FRAME_TYPE_SHIFT = 24;
 constexpr uint32_t FRAME_RETURN_TARGET = 1u << 28; // stops return and exit
 constexpr uint32_t FRAME_INTERP = 1u << 31;        // pushed by the interpreter
+// A block walk of the interpreter that records where it is: the frame's walk fields hold the
+// block and the index of the expression being evaluated, and header bits 0-7 the block's type.
+constexpr uint32_t FRAME_WALK = 1u << 29;
 
 // Header top bytes as each mark operation pushes them.
 constexpr uint32_t MARK_FUNC_CONTEXT = 0x01u << 24;
@@ -63,6 +66,8 @@ struct call_frame {
     node_id context;      // context of the called word
     node_id func_context; // function context (mark_func_context only), else 0
     uint32_t saved_values; // that context's value-series word before the call
+    node_id walk_node;     // with FRAME_WALK: the block walked
+    uint32_t walk_index;   // with FRAME_WALK: the index of the expression being evaluated
 
     uint32_t type() const { return (header >> FRAME_TYPE_SHIFT) & 0xF; }
 };
@@ -226,6 +231,18 @@ void throw_break(bool has_value, bool is_continue);
 void throw_return(bool has_value, bool from_here);
 // throw: cell 0 (the value) and cell 1 (the name) of the current frame go to the catch frame.
 void throw_value(uint32_t code);
+
+// The interpreter's current position: the block and index of the innermost walk that records
+// one, as a block (or paren) cell; null when no walk records one.
+inline bool current_position(cell* out) {
+    for (const call_frame* f = es.ftop - 1; f >= es.fbottom; f--) {
+        if (f->header & FRAME_WALK) {
+            *out = cell{f->header & 0xFF, f->walk_index, f->walk_node, 0};
+            return true;
+        }
+    }
+    return false;
+}
 
 // The word of the innermost frame that is not internal, looked up in the frame's context:
 // the "where" of an error; the word <not-found> when there is none. Clears the throw-start

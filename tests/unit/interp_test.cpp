@@ -60,7 +60,7 @@ void probe_entry(int32_t, int32_t x, int32_t y, int32_t z) {
     probe.args.clear();
     for (cell* c = es.base; c < es.top; c++) probe.args.push_back(mold_value(c));
     probe.interp_frame = (stack::top_frame()->header & FRAME_INTERP) != 0;
-    probe.position = *interp::is.position;
+    probe.position = interp::current_position();
     probe.calls++;
     *es.base = integer::make_value(static_cast<int32_t>(probe.calls));
 }
