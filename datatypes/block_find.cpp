@@ -102,7 +102,7 @@ needle make_needle(const cell* value, bool only, int32_t op) {
 // The /skip size: an integer! of at least 1.
 uint32_t skip_size(const cell* skip) {
     if (!skip) return 1;
-    if (skip->type() != T_integer) string::detail::invalid_refine(skip);
+    if (skip->type() != T_integer) string::detail::invalid_refine(words::refs.skip, skip);
     int32_t n = integer::get(skip);
     if (n < 1) error::raise(error::cat_script, error::script_out_of_range, skip);
     return static_cast<uint32_t>(n);

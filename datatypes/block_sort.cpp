@@ -62,9 +62,9 @@ int32_t compare_cells_up(const void* a, const void* b, uintptr_t ctx, uintptr_t)
 // The record size of /skip [skip] over [length] cells (1 without it).
 uint32_t record_size(const cell* skip, uint32_t length) {
     if (!skip) return 1;
-    if (skip->type() != T_integer) string::detail::invalid_refine(skip);
+    if (skip->type() != T_integer) string::detail::invalid_refine(words::refs.skip, skip);
     int32_t n = integer::get(skip);
-    if (n < 1 || length % uint32_t(n) != 0) string::detail::invalid_refine(skip);
+    if (n < 1 || length % uint32_t(n) != 0) string::detail::invalid_refine(words::refs.skip, skip);
     return uint32_t(n);
 }
 
@@ -81,7 +81,7 @@ uint32_t compare_offset(const cell* cmp, const cell* skip, bool all, uint32_t si
     // Comparing through a function needs the interpreter to call it.
     if (t == T_function || t == T_native || t == T_action || t == T_routine || t == T_op)
         error::raise(error::cat_internal, error::internal_not_done);
-    string::detail::invalid_refine(cmp);
+    string::detail::invalid_refine(words::refs.compare, cmp);
 }
 
 // The range sort works on: [start] and [length] from the /part argument [part] of [series],
@@ -189,7 +189,7 @@ cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, cons
 
 cell* do_set_op(int32_t op, cell* a, const cell* b, bool case_, const cell* skip) {
     int32_t size = skip ? string::detail::int_of(skip) : 1;
-    if (size < 1) string::detail::invalid_refine(skip);
+    if (size < 1) string::detail::invalid_refine(words::refs.skip, skip);
     rs_head(a);
     int32_t cmp = case_ ? 2 : 0;
     cell* other = op == 8 ? nullptr : stack::push(b);

@@ -174,8 +174,12 @@ int32_t form(const cell* value, cell* buffer, const cell*, int32_t part) {
     collector::keep k_err{&err};
     append_message(buffer, &err);
     append_where(buffer, &err);
-    string::concatenate_literal(buffer, "\n*** Near : ");
-    append_cut(buffer, field(&err, F_NEAR), true, true, NEAR_LIMIT);
+    // An unset near means no code was being evaluated (a script that fails to load): a line
+    // reading "unset" would point at code that isn't there.
+    if (field(&err, F_NEAR)->type() != T_unset) {
+        string::concatenate_literal(buffer, "\n*** Near : ");
+        append_cut(buffer, field(&err, F_NEAR), true, true, NEAR_LIMIT);
+    }
     append_stack_and_files(buffer, &err, part - used());
     return part - used();
 }

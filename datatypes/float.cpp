@@ -9,6 +9,7 @@
 
 #include "datatypes/action_types.h"
 #include "datatypes/core.h"
+#include "datatypes/error.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -18,6 +19,7 @@
 #include "runtime/error.h"
 #include "runtime/unicode_text.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 #include "services/random.h"
 
 namespace zyl::float_ {
@@ -199,9 +201,9 @@ double math_op(double left, double right, int32_t op) {
         if (std::isnan(right)) return right;
         return 0.0 * left == 0.0 ? left : std::nan(""); // by an infinity: the value itself
     default: {
-        // The call's word joins as the first argument once words exist.
+        cell call = stack::ready() ? stack::get_call() : none_value;
         cell t = datatype::make_value(T_float_);
-        error::raise(error::cat_script, error::script_cannot_use, &none_value, &t);
+        error::raise(error::cat_script, error::script_cannot_use, &call, &t);
     }
     }
 }
@@ -249,9 +251,11 @@ void do_math(int32_t op) {
     case T_point3d:
         if (lt == T_time) invalid_type(rt);
         if (op == MATH_SUBTRACT || op == MATH_DIVIDE) {
-            // The action's word joins as the first argument once words exist.
+            const cell& w = op == MATH_DIVIDE ? words::loaded.divide : words::loaded.subtract;
+            // Before the predefined words are built (bare run-time tests) the slot is still empty.
+            const cell* name = w.type() == T_word ? &w : &none_value;
             cell t = datatype::make_value(rt);
-            error::raise(error::cat_script, error::script_not_related, &none_value, &t);
+            error::raise(error::cat_script, error::script_not_related, name, &t);
         }
         return forward_math(op, true);
     default: break;
@@ -370,9 +374,9 @@ double scale_of(const cell* scale, bool percent) {
 cell* round(cell* value, const cell* scale, bool even, bool down, bool half_down, bool floor,
             bool ceiling, bool half_ceiling) {
     if (scale && scale->type() == T_money) {
-        // The call's word joins as the first argument once words exist.
+        cell call = stack::ready() ? stack::get_call() : none_value;
         cell t = datatype::make_value(T_money);
-        error::raise(error::cat_script, error::script_not_related, &none_value, &t);
+        error::raise(error::cat_script, error::script_not_related, &call, &t);
     }
     bool percent = value->type() == T_percent;
     double v = get(value);
@@ -396,9 +400,10 @@ void power() {
     cell* a = stack::arg(0);
     const cell* b = a + 1;
     if (b->type() != T_integer && b->type() != T_float_) {
-        // The call's word and the argument's name join once words exist.
+        cell call = stack::ready() ? stack::get_call() : none_value;
         cell t = datatype::make_value(b->type());
-        error::raise(error::cat_script, error::script_expect_arg, &none_value, &t, &none_value);
+        cell name = error::ready() ? error::arg_word_at(1) : none_value;
+        error::raise(error::cat_script, error::script_expect_arg, &call, &t, &name);
     }
     set(a, std::pow(get(a), double_of(b)));
 }

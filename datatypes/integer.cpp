@@ -7,6 +7,7 @@
 
 #include "datatypes/action_types.h"
 #include "datatypes/core.h"
+#include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/string.h"
 #include "eval/stack.h"
@@ -14,6 +15,7 @@
 #include "runtime/error.h"
 #include "runtime/unicode_text.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 #include "services/random.h"
 
 namespace zyl::integer {
@@ -91,8 +93,9 @@ void math_op(int32_t op, int32_t a, int32_t b, cell* result, bool integer_quotie
     case MATH_AND: r = a & b; break;
     case MATH_XOR: r = a ^ b; break;
     default: {
+        cell call = stack::ready() ? stack::get_call() : none_value;
         cell t = datatype::make_value(T_integer);
-        error::raise(error::cat_script, error::script_cannot_use, &none_value, &t);
+        error::raise(error::cat_script, error::script_cannot_use, &call, &t);
     }
     }
     make_at(result, r);
@@ -153,15 +156,19 @@ int32_t to_value(const cell* spec) {
 // The entry of cell 1's type for [op], fed the frame with the operands exchanged.
 void exchange_and_forward(int32_t op) { float_::forward_math(op, true); }
 
-[[noreturn]] void not_related() {
-    // The action's word joins as the second argument once words exist.
+// An integer on the left of an action that the right operand's type has only the other way
+// round: names integer! and the action's word ([op] subtract or divide).
+[[noreturn]] void not_related(int32_t op) {
+    const cell& w = op == MATH_DIVIDE ? words::loaded.divide : words::loaded.subtract;
+    // Before the predefined words are built (bare run-time tests) the slot is still empty.
+    const cell* name = w.type() == T_word ? &w : &none_value;
     cell t = datatype::make_value(T_integer);
-    error::raise(error::cat_script, error::script_not_related, &t, &none_value);
+    error::raise(error::cat_script, error::script_not_related, &t, name);
 }
 
 // pair!, point2D!, point3D! on the right: the scalar goes second; a - p is (-p) + a.
 void point_math(int32_t op) {
-    if (op == MATH_DIVIDE) not_related();
+    if (op == MATH_DIVIDE) not_related(op);
     if (op == MATH_SUBTRACT) {
         cell* other = stack::arg(1);
         auto negate = datatype::action_as<actions::unary_fn>(other->type(), A_negate);
@@ -190,10 +197,10 @@ void point_math(int32_t op) {
     case T_point2d:
     case T_point3d: return point_math(op);
     case T_tuple:
-        if (op == MATH_SUBTRACT || op == MATH_DIVIDE) not_related();
+        if (op == MATH_SUBTRACT || op == MATH_DIVIDE) not_related(op);
         return exchange_and_forward(op);
     case T_date:
-        if (op != MATH_ADD) not_related();
+        if (op != MATH_ADD) not_related(MATH_SUBTRACT); // a date only adds days
         return exchange_and_forward(op);
     case T_money: return float_::forward_math(op, false);
     default: {
@@ -328,8 +335,10 @@ void power() {
     cell* a = stack::arg(0);
     cell* b = a + 1;
     if (b->type() != T_integer && b->type() != T_float_) {
+        cell call = stack::ready() ? stack::get_call() : none_value;
         cell t = datatype::make_value(b->type());
-        error::raise(error::cat_script, error::script_expect_arg, &none_value, &t, &none_value);
+        cell name = error::ready() ? error::arg_word_at(1) : none_value;
+        error::raise(error::cat_script, error::script_expect_arg, &call, &t, &name);
     }
     int32_t r;
     if (b->type() == T_integer && get(b) >= 0 && power_by_squaring(get(a), get(b), r)) {
@@ -343,8 +352,9 @@ void power() {
 cell* round(cell* value, const cell* scale, bool even, bool down, bool half_down, bool floor,
             bool ceiling, bool half_ceiling) {
     if (scale && scale->type() == T_money) {
+        cell call = stack::ready() ? stack::get_call() : none_value;
         cell t = datatype::make_value(T_money);
-        error::raise(error::cat_script, error::script_not_related, &t);
+        error::raise(error::cat_script, error::script_not_related, &call, &t);
     }
     if (scale && scale->type() != T_integer) {
         float_::make_at(value, double(get(value)));

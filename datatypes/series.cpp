@@ -146,7 +146,8 @@ void hash_rewritten(const cell* s, uint32_t pos, uint32_t count) {
 int64_t part_count(const cell* s, const cell* part) {
     uint8_t pt = part->type();
     if (pt == T_integer || pt == T_float_) return string::detail::int_of(part);
-    if (pt != s->type() || part->w2 != s->w2) string::detail::invalid_refine(part);
+    if (pt != s->type() || part->w2 != s->w2)
+        string::detail::invalid_refine(words::refs.part, part);
     uint32_t total = rs_abs_length_q(s);
     return int64_t(std::min(part->w1, total)) - int64_t(std::min(s->w1, total));
 }
@@ -208,7 +209,7 @@ uint32_t reverse_record(const cell* skip, int64_t count) {
     int32_t n = string::detail::int_of(skip);
     if (n < 1) error::raise(error::cat_script, error::script_out_of_range, skip);
     if (n == count) return 0;
-    if (count < n || count % n != 0) string::detail::invalid_refine(skip);
+    if (count < n || count % n != 0) string::detail::invalid_refine(words::refs.skip, skip);
     return static_cast<uint32_t>(n);
 }
 

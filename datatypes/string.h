@@ -238,8 +238,9 @@ namespace detail {
 
 // The 32-bit integer of number argument [v]; a float! outside the range raises out-of-range.
 int32_t int_of(const cell* v);
-// Raises script invalid-refine-arg with the refinement argument [arg].
-[[noreturn]] void invalid_refine(const cell* arg);
+// Raises script invalid-refine-arg naming [refinement] (a slot of words::refs) with its
+// argument [arg].
+[[noreturn]] void invalid_refine(const cell& refinement, const cell* arg);
 // Ownership notifications: when series ownership tracking exists, the owner of an owned [s]
 // hears [word] ("append" before a change, "appended" after it). Nothing owns a series yet.
 inline void tell_owner(const cell* s, const char* word) {

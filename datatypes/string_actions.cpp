@@ -31,14 +31,15 @@ int32_t int_of(const cell* v) {
     return static_cast<int32_t>(d);
 }
 
-void invalid_refine(const cell* arg) {
-    // The refinement's word joins the report once words exist.
-    error::raise(error::cat_script, error::script_invalid_refine_arg, &none_value, arg);
+void invalid_refine(const cell& refinement, const cell* arg) {
+    // Before the predefined words are built (bare run-time tests) the slot is still empty.
+    const cell* name = refinement.type() == T_refinement ? &refinement : &none_value;
+    error::raise(error::cat_script, error::script_invalid_refine_arg, name, arg);
 }
 
 int64_t part_of(const cell* s, const cell* part) {
     if (part->type() == T_integer || part->type() == T_float_) return int_of(part);
-    if (part->type() != s->type() || part->w2 != s->w2) invalid_refine(part);
+    if (part->type() != s->type() || part->w2 != s->w2) invalid_refine(words::refs.part, part);
     return int64_t(part->w1) - int64_t(s->w1);
 }
 

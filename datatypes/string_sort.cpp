@@ -61,7 +61,8 @@ uint32_t record_size(const cell* skip, bool all, uint32_t length) {
         return 1;
     }
     int32_t size = detail::int_of(skip);
-    if (size < 1 || length % uint32_t(size) != 0 || length < uint32_t(size)) detail::invalid_refine(skip);
+    if (size < 1 || length % uint32_t(size) != 0 || length < uint32_t(size))
+        detail::invalid_refine(words::refs.skip, skip);
     return uint32_t(size);
 }
 
@@ -78,7 +79,7 @@ uint32_t compare_offset(const cell* cmp, const cell* skip, bool all, uint32_t si
     // Comparing through a function needs the interpreter, which calls it with two char! values.
     if (t == T_function || t == T_native || t == T_action || t == T_routine || t == T_op)
         error::raise(error::cat_internal, error::internal_not_done);
-    detail::invalid_refine(cmp);
+    detail::invalid_refine(words::refs.compare, cmp);
 }
 
 } // namespace
@@ -118,7 +119,7 @@ cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, cons
 
 cell* do_set_op(int32_t op, cell* a, const cell* b, bool case_, const cell* skip) {
     int32_t size = skip ? detail::int_of(skip) : 1;
-    if (size < 1) detail::invalid_refine(skip);
+    if (size < 1) detail::invalid_refine(words::refs.skip, skip);
     rs_length_q(a);
     uint32_t la = length_of(a), lb = op == 8 ? 0 : length_of(b);
     bool both = op == 9 || op == 12; // union and difference walk the second argument too

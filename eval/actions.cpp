@@ -12,6 +12,7 @@
 #include "eval/stack.h"
 #include "runtime/error.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 
 namespace zyl::actions {
 
@@ -131,7 +132,7 @@ int64_t part_count(cell* limited, const cell* part) {
         uint32_t len = units_of(limited);
         n = int64_t(std::min(part->w1, len)) - int64_t(std::min(limited->w1, len));
     } else {
-        error::raise(error::cat_script, error::script_invalid_refine_arg, &none_value, part);
+        string::detail::invalid_refine(words::refs.part, part);
     }
     if (n < 0) {
         uint32_t at = std::min(limited->w1, units_of(limited));

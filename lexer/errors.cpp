@@ -39,16 +39,22 @@ size_t near_end(const state& st, size_t at) {
     return p;
 }
 
-// Makes [c] a string! of the UTF-8 [bytes]; a byte that is not UTF-8 reads as U+FFFD, since
-// the text near a syntax error may be anything.
+// Makes [c] a string! of the UTF-8 [bytes]; a sequence that is not UTF-8 reads as U+FFFD, since
+// the text near a syntax error may be anything. The byte that broke a sequence is read
+// again unless it is a continuation byte: "a" after a cut sequence stays in the text.
 void make_text(cell* c, const uint8_t* bytes, size_t n) {
     string::make_at(c, static_cast<uint32_t>(n));
     const uint8_t* p = bytes;
     const uint8_t* end = bytes + n;
     while (p < end) {
         int32_t cp = *p;
-        if (*p < 0x80) p++;
-        else p = unicode::decode_utf8_char(p, end, cp);
+        if (*p < 0x80) {
+            p++;
+        } else {
+            const uint8_t* from = p;
+            p = unicode::decode_utf8_char(p, end, cp);
+            if (cp < 0 && p - from > 1 && (p[-1] & 0xC0) != 0x80) p--;
+        }
         string::append_char(c->w2, cp < 0 ? 0xFFFD : static_cast<uint32_t>(cp));
     }
 }

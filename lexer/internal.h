@@ -163,6 +163,10 @@ void scan_path_start(state& st, size_t start, size_t end, uint32_t flags, int mo
 // inside the path): the character after it ends the path (`:` makes it a set-path!) or is
 // its `/` separator; anything else is `invalid` path!. [final_] is the element's final state.
 void check_path_separator(state& st, uint8_t final_);
+// Raises `invalid` [type] at [start] unless the bytes [start, end) are UTF-8: a symbol's
+// name must be text, so a cut, overlong or surrogate sequence or a stray continuation byte
+// in a word, issue or refinement is a syntax error.
+void check_name_text(state& st, size_t start, size_t end, uint8_t type);
 // The offset of the first Unicode space (lexer.h) in [start, end) of the input, or [end].
 size_t unicode_space_in(const state& st, size_t start, size_t end);
 

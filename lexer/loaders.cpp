@@ -173,6 +173,7 @@ void load_issue(state& st, size_t start, size_t end, uint32_t, int mode) {
 
 void load_refinement(state& st, size_t start, size_t end, uint32_t, int mode) {
     if (st.base[start] != '/' || end - start < 2) throw_error(st, start, T_refinement);
+    check_name_text(st, start, end, T_refinement);
     if (mode) push_word(st, make_refinement, start + 1, end - start - 1);
 }
 

@@ -27,6 +27,7 @@ void pass_separator(state& st) {
 } // namespace
 
 void scan_path_start(state& st, size_t start, size_t end, uint32_t flags, int mode) {
+    check_name_text(st, start, end, T_word);
     st.pos = end; // at the `/`
     if (st.start_state == S_PATH) {
         // Inside a path already (a word such as `<=` reaches here): one more element.

@@ -168,16 +168,23 @@ void check_string(state& st, size_t start, size_t end, uint32_t flags, int mode)
     if (!load_text(st, start + 1, end, flags, true, true, true, nullptr)) throw_error(st, start, T_string);
 }
 
-// The punctuation of a word (a Unicode space inside it has already ended the token).
+// The punctuation of a word (a Unicode space inside it has already ended the token), and
+// its name's text.
 void check_word(state& st, size_t start, size_t end, uint32_t, int) {
     uint8_t first = st.base[start];
     bool colon_end = end - start > 1 && st.base[end - 1] == ':';
     if (first == '\'' && colon_end) throw_error(st, start, T_lit_word);
     if (first == ':' && colon_end) throw_error(st, start, T_word);
+    uint8_t kind = T_word;
+    if (first == ':') kind = T_get_word;
+    else if (first == '\'') kind = T_lit_word;
+    else if (colon_end) kind = T_set_word;
+    check_name_text(st, start, end, kind);
 }
 
 void check_issue(state& st, size_t start, size_t end, uint32_t, int) {
     if (st.base[start] != '#' || end - start < 2) throw_error(st, start, T_issue);
+    check_name_text(st, start, end, T_issue);
 }
 
 // }==
@@ -218,6 +225,20 @@ void close_container(state& st, uint8_t type, size_t at, int mode) {
     st.loaded_type = made;
     // A paren closed inside a path: the path goes on after it.
     st.start_state = in_path(st) ? S_PATH : S_START;
+}
+
+void check_name_text(state& st, size_t start, size_t end, uint8_t type) {
+    const uint8_t* p = st.base + start;
+    const uint8_t* e = st.base + end;
+    while (p < e) {
+        if (*p < 0x80) {
+            p++;
+            continue;
+        }
+        int32_t cp;
+        p = unicode::decode_utf8_char(p, e, cp);
+        if (cp < 0) throw_error(st, start, type);
+    }
 }
 
 size_t unicode_space_in(const state& st, size_t start, size_t end) {
