@@ -6,7 +6,8 @@
 # For every bench/NAME.zyl with a bench/NAME.py beside it (all of them when no NAME is
 # given), runs `ZYL NAME.zyl` and `NAME.py` under the running python3 N times each (5 by default), checks that
 # both answer the same (the last line of zyl's output, without its "== ", against the last
-# line Python prints) and prints the median time of each and their ratio. Times are CPU time
+# line Python prints) and prints the median time of each and their ratio. The two run in
+# turn, round after round, so that a change of load on the machine falls on both. Times are CPU time
 # (user + system) of the child process, which other load on the machine disturbs less than
 # wall time. The first row is the start-up alone (an empty script, `python3 -c pass`), which
 # every other row includes.
@@ -36,12 +37,16 @@ def timed(cmd):
     return elapsed, last
 
 
-def median_run(cmd, runs):
-    times, answer = [], None
+def median_runs(cmds, runs):
+    """Runs the commands in turn, [runs] rounds, so that both see the same changes of load;
+    answers the median time and the last answer of each."""
+    times = [[] for _ in cmds]
+    answers = [None for _ in cmds]
     for _ in range(runs):
-        t, answer = timed(cmd)
-        times.append(t)
-    return statistics.median(times), answer
+        for i, cmd in enumerate(cmds):
+            t, answers[i] = timed(cmd)
+            times[i].append(t)
+    return [(statistics.median(ts), a) for ts, a in zip(times, answers)]
 
 
 def names(wanted):
@@ -62,8 +67,7 @@ def main():
     with tempfile.NamedTemporaryFile("w", suffix=".zyl", delete=False) as empty:
         empty.write("Zyl []\n")
     try:
-        tz, _ = median_run([zyl, empty.name], runs)
-        tp, _ = median_run([sys.executable, "-c", "pass"], runs)
+        (tz, _), (tp, _) = median_runs([[zyl, empty.name], [sys.executable, "-c", "pass"]], runs)
         print(f"{'(start-up)':<16} {tz:>9.3f} {tp:>12.3f} {tz / tp:>11.2f}")
     finally:
         os.unlink(empty.name)
@@ -71,8 +75,8 @@ def main():
     for name in names(wanted):
         base = os.path.join(HERE, name)
         try:
-            tz, az = median_run([zyl, base + ".zyl"], runs)
-            tp, ap = median_run([sys.executable, base + ".py"], runs)
+            (tz, az), (tp, ap) = median_runs([[zyl, base + ".zyl"], [sys.executable, base + ".py"]],
+                                             runs)
         except (RuntimeError, subprocess.TimeoutExpired) as e:
             print(f"{name:<16} failed: {e}")
             failed += 1

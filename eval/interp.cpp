@@ -538,7 +538,7 @@ uint32_t eval_expression_at(const cell* block, uint32_t pos, uint32_t tail, bool
 
 uint32_t eval_entry_at(const cell* block, uint32_t pos, uint32_t tail, bool push) {
     code c = make_code(block, tail);
-    root_guard keep_block(&c.block);
+    root_guard keep_block(&c.block, block < es.bottom || block >= es.top);
     cell body = frame_word(es.body_symbol);
     stack::mark(&body, frame_bits(MARK_INTERP_NATIVE));
     uint32_t j = pos;

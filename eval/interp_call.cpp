@@ -36,6 +36,9 @@ using namespace detail;
 namespace {
 
 constexpr uint32_t MAX_NATIVE_REFS = 16; // natives and actions have at most 12
+// The refinement parameters of a call that uses none.
+constexpr int32_t UNUSED_REFS[MAX_NATIVE_REFS] = {-1, -1, -1, -1, -1, -1, -1, -1,
+                                                  -1, -1, -1, -1, -1, -1, -1, -1};
 
 enum arg_kind_t : uint32_t { KIND_NORMAL = 0, KIND_GET = 1, KIND_LIT = 2, KIND_RETURN = 3 };
 
@@ -786,9 +789,7 @@ uint32_t call_plain(const cell* fnp, const cell* spec_cell, const code& c, uint3
         if (last == 0) {
             reinterpret_cast<void (*)(int32_t)>(e)(0);
         } else {
-            int32_t refs[MAX_NATIVE_REFS];
-            std::fill(refs, refs + last, -1);
-            natives::call(e, true, 0, last, refs);
+            natives::call(e, true, 0, last, UNUSED_REFS);
         }
         break;
     }
@@ -798,9 +799,7 @@ uint32_t call_plain(const cell* fnp, const cell* spec_cell, const code& c, uint3
         if (last == 0) {
             e();
         } else {
-            int32_t refs[MAX_NATIVE_REFS];
-            std::fill(refs, refs + last, -1);
-            natives::call(reinterpret_cast<natives::entry_fn>(e), false, 0, last, refs);
+            natives::call(reinterpret_cast<natives::entry_fn>(e), false, 0, last, UNUSED_REFS);
         }
         break;
     }

@@ -27,8 +27,23 @@ int run(int (*fn)(void*), void* arg);
 
 // Raises stack-overflow when the machine stack is nearly used up.
 [[noreturn]] void overflow();
+// The stack pointer is read directly: taking the frame address would give every function
+// that inlines the check a frame pointer of its own.
+inline uintptr_t stack_pointer() {
+#if defined(__x86_64__)
+    uintptr_t sp;
+    asm("mov %%rsp, %0" : "=r"(sp));
+    return sp;
+#elif defined(__aarch64__)
+    uintptr_t sp;
+    asm("mov %0, sp" : "=r"(sp));
+    return sp;
+#else
+    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+#endif
+}
 inline void check() {
-    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < limit) [[unlikely]]
+    if (stack_pointer() < limit) [[unlikely]]
         overflow();
 }
 
