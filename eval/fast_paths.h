@@ -88,7 +88,7 @@ bool fast_compare_int_truth(int32_t op, const cell* name, const cell* a, int32_t
 void finish_compare_on_stack(int32_t op, const cell* name, const cell* b);
 
 // The last pushed cell becomes the logic! of comparing it (on the left) with [b].
-inline void fast_compare_on_stack(int32_t op, const cell* name, const cell* b) {
+ZYL_INLINE void fast_compare_on_stack(int32_t op, const cell* name, const cell* b) {
     cell* a = es.top - 1;
     if (ZYL_LIKELY(a->type() == T_integer && b->type() == T_integer)) {
         bool t = int_truth(op, static_cast<int32_t>(a->w2), static_cast<int32_t>(b->w2));
@@ -114,7 +114,7 @@ cell* fast_arith_int(int32_t op, const cell* name, const cell* a, int32_t n);
 void finish_arith_on_stack(int32_t op, const cell* name, const cell* b);
 
 // The last pushed cell becomes itself [op] [b].
-inline void fast_arith_on_stack(int32_t op, const cell* name, const cell* b) {
+ZYL_INLINE void fast_arith_on_stack(int32_t op, const cell* name, const cell* b) {
     cell* a = es.top - 1;
     if (ZYL_LIKELY(a->type() == T_integer && b->type() == T_integer)) {
         int32_t x = static_cast<int32_t>(a->w2), y = static_cast<int32_t>(b->w2), r;

@@ -102,8 +102,8 @@ root_guard::~root_guard() {
 uint32_t root_depth() { return root_count; }
 
 code make_code(const cell* block, uint32_t tail) {
-    if (!block) return code{none_value, 0};
-    return code{*block, tail};
+    if (!block) return code{none_value, 0, nullptr};
+    return code{*block, tail, memory::slot_of(block->w2)};
 }
 
 } // namespace detail
@@ -504,7 +504,7 @@ void run_block(const code& c, bool keep_last) {
 // {== Entries
 
 void eval_block(const cell* block, bool keep_last) {
-    code c{*block, tail_of(block)};
+    code c = make_code(block, tail_of(block));
     // A block cell in the evaluation stack is kept by it (natives pass their arguments).
     root_guard keep_block(&c.block, block < es.bottom || block >= es.top);
     cell body = frame_word(es.body_symbol);
@@ -521,7 +521,7 @@ void eval_block(const cell* block, bool keep_last) {
 uint32_t eval_expression_at(const cell* block, uint32_t pos, uint32_t tail, bool no_infix,
                             bool push, bool literal_functions) {
     code c = make_code(block, tail);
-    root_guard keep_block(&c.block);
+    root_guard keep_block(&c.block, block < es.bottom || block >= es.top);
     uint32_t j = pos;
     if (!at(c, pos)) {
         stack::push_slot(); // nothing left: unset

@@ -19,15 +19,16 @@ namespace zyl::interp::detail {
 
 // A block being walked. The block stays alive through a root_guard while it is walked.
 struct code {
-    cell block;    // the block (its node; its index is where a full walk starts)
-    uint32_t tail; // where the walk ends (it also ends at the block's live tail)
+    cell block;           // the block (its node; its index is where a full walk starts)
+    uint32_t tail;        // where the walk ends (it also ends at the block's live tail)
+    const uint64_t* slot; // the block's node slot (slots never move), null with no block
 };
 
 // The cell at position [i] of [c], or null at or past the end of the walk. The address
 // holds until the next allocation.
 inline const cell* at(const code& c, uint32_t i) {
     if (i >= c.tail) return nullptr;
-    series_buffer* b = memory::buffer_of(c.block.w2);
+    auto* b = reinterpret_cast<series_buffer*>(*c.slot);
     const cell* p = reinterpret_cast<const cell*>(b->head) + i;
     return p < reinterpret_cast<const cell*>(b->tail) ? p : nullptr;
 }

@@ -195,21 +195,24 @@ void case_(int32_t check, int32_t all) {
     *stack::push_slot() = none_value; // the frame's result cell
     bool matched = false;             // by the last condition only
     for (uint32_t idx = walk->w1; idx < total_of(walk);) {
-        int64_t next = eval_at(walk, idx, UINT32_MAX, false);
-        if (next < 0) return;
-        if (static_cast<uint32_t>(next) >= total_of(walk)) {
+        // The condition is pushed and dropped in the case frame: no frame of its own.
+        uint32_t next = interp::eval_expression_at(walk, idx, total_of(walk), false, true, false);
+        if (pending()) return;
+        if (next >= total_of(walk)) {
             error::raise(error::cat_script, error::script_need_value, &fw.case_);
         }
-        matched = logic::check_condition();
+        const cell* condition = es.top - 1;
+        if (condition->type() == T_unset) error::raise(error::cat_script, error::script_no_return);
+        matched = logic::is_true(condition, false);
+        es.top--;
         if (!matched) {
-            idx = static_cast<uint32_t>(next) +
-                  1; // the action is skipped as one value, whatever it is
+            idx = next + 1; // the action is skipped as one value, whatever it is
             continue;
         }
-        next = case_action(walk, static_cast<uint32_t>(next));
-        if (next < 0) return;
+        int64_t after = case_action(walk, next);
+        if (after < 0) return;
         if (all < 0) break;
-        idx = static_cast<uint32_t>(next);
+        idx = static_cast<uint32_t>(after);
         stack::keep();
     }
     if (!matched) none::set_last();
