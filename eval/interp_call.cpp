@@ -577,7 +577,8 @@ bool exec_body_plain(const cell* f) {
     frame->header |= FRAME_RETURN_TARGET;
     values_scope values(ctx);
     if (body.type() == T_block) {
-        eval_block(&body, true);
+        // The function, pushed as the call's result cell, keeps its body alive.
+        run_block(make_code(&body, tail_of(&body)), true);
     } else {
         stack::set_last_keep(&unset_value);
     }

@@ -88,7 +88,8 @@ void unless(int32_t check) {
 void either(int32_t check) {
     check_arg(check, ts_block, 1);
     check_arg(check, ts_block, 2);
-    bool taken = logic::check_condition();
+    if (es.base->type() == T_unset) error::raise(error::cat_script, error::script_no_return);
+    bool taken = logic::is_true(es.base, false);
     interp::eval_block(stack::arg(taken ? 1 : 2), true);
 }
 
