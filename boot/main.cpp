@@ -12,6 +12,7 @@
 
 #include "boot/startup.h"
 #include "datatypes/core.h"
+#include "datatypes/error.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -93,9 +94,7 @@ void print_guarded(const cell* value) {
     try {
         print_result(kept);
         m.restore();
-    } catch (const error::raised&) {
-        report_raised(m);
-    }
+    } catch (const error::raised&) { report_raised(m); }
 }
 
 // Evaluates [block] (on the stack) as the console evaluates one input: the whole block, then
@@ -184,6 +183,16 @@ bool brace_open(const std::string& text) {
     return depth > 0;
 }
 
+// Whether the missing-delimiter error just raised (the last pushed cell) misses a closing
+// one: more input may close the value. A close without its open (`1 + )`) is an error now.
+bool closer_missing() {
+    const cell* err = es.top > es.bottom ? es.top - 1 : nullptr;
+    if (!err || err->type() != T_error) return true;
+    const cell* missing = error::field(err, error::F_ARG2);
+    return missing->type() != T_char_ ||
+           (missing->w2 != '(' && missing->w2 != '[' && missing->w2 != '{');
+}
+
 // Loads [text] inside a try frame; answers the block pushed on the stack, or null after
 // printing the syntax error. [incomplete] is set when the text ends inside an open value
 // (then nothing is printed: more input may close it), unless [final].
@@ -200,7 +209,8 @@ cell* load_guarded(const std::string& text, bool* incomplete, bool final) {
         return slot;
     } catch (const error::raised& e) {
         if (!final && e.category == error::cat_syntax &&
-            (e.id == error::syntax_missing || (e.id == error::syntax_invalid && brace_open(text))))
+            ((e.id == error::syntax_missing && closer_missing()) ||
+             (e.id == error::syntax_invalid && brace_open(text))))
             *incomplete = true;
         else
             report_raised(m);
@@ -212,8 +222,11 @@ cell* load_guarded(const std::string& text, bool* incomplete, bool final) {
 
 // The number of values a script header takes: `Zyl [...]` at the head.
 uint32_t header_length(const cell* block) {
-    const cell* head = reinterpret_cast<const cell*>(memory::buffer_of(block->w2)->head) + block->w1;
-    uint32_t len = static_cast<uint32_t>(memory::buffer_of(block->w2)->used_bytes() / sizeof(cell)) - block->w1;
+    const cell* head =
+        reinterpret_cast<const cell*>(memory::buffer_of(block->w2)->head) + block->w1;
+    uint32_t len =
+        static_cast<uint32_t>(memory::buffer_of(block->w2)->used_bytes() / sizeof(cell)) -
+        block->w1;
     if (len >= 2 && head[0].type() == T_word && head[1].type() == T_block) {
         const char* name = symbol::c_name(head[0].w2);
         if (std::strcmp(name, "Zyl") == 0) return 2;

@@ -1,6 +1,7 @@
 // datatypes/logic.cpp: logic!, true and false: truth tests, actions and hubs.
 #include "datatypes/action_types.h"
 #include "datatypes/core.h"
+#include "datatypes/error.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "eval/stack.h"
@@ -97,8 +98,10 @@ template <int OP> void bitwise() {
     cell* a = stack::arg(0);
     cell* b = stack::arg(1);
     if (b->type() != T_logic) {
+        cell call = stack::get_call();
         cell type = datatype::make_value(b->type());
-        error::raise(error::cat_script, error::script_expect_arg, &none_value, &type);
+        cell name = error::ready() ? error::arg_word_at(1) : none_value;
+        error::raise(error::cat_script, error::script_expect_arg, &call, &type, &name);
     }
     a->w1 = OP == 0 ? (a->w1 & b->w1) : OP == 1 ? (a->w1 | b->w1) : (a->w1 ^ b->w1);
 }
