@@ -101,16 +101,9 @@ root_guard::~root_guard() {
 
 uint32_t root_depth() { return root_count; }
 
-code make_code(const cell* block, uint32_t tail) {
-    if (!block) return code{none_value, 0, nullptr};
-    return code{*block, tail, memory::slot_of(block->w2)};
-}
 
 } // namespace detail
 
-uint32_t tail_of(const cell* block) {
-    return memory::buffer_of(block->w2)->used_bytes() / sizeof(cell);
-}
 
 // }==
 // {== Expressions

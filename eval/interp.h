@@ -92,7 +92,9 @@ uint32_t eval_entry_at(const cell* block, uint32_t pos, uint32_t tail, bool push
 // at the tail, where the result is unset).
 uint32_t eval_next(const cell* block);
 // The tail of [block] as a position (its buffer's length in cells).
-uint32_t tail_of(const cell* block);
+inline uint32_t tail_of(const cell* block) {
+    return static_cast<uint32_t>(memory::buffer_of(block->w2)->used_bytes() / sizeof(cell));
+}
 
 // The same with [pos] and [tail] as cell addresses in [block]'s buffer, valid at the call;
 // the answer is an address valid until the next allocation.

@@ -47,20 +47,8 @@ inline uint32_t arg_kind(const cell& ts) {
 }
 inline bool takes_positions(uint8_t t) { return t == T_native || t == T_action; }
 
-// What the cached spec cell's word 3 records of the call spec, so that plain calls need no
-// walk of it: the count of leading normal arguments, and the refinements (native or action)
-// or locals (function) count. SHAPE_SIMPLE when that is all a plain call needs: every argument
-// before the first refinement is normal, and a function has no refinements.
-constexpr uint32_t SHAPE_SIMPLE = 1u << 31;
-constexpr uint32_t SHAPE_FIXED_MASK = 0xFF;
-constexpr uint32_t SHAPE_LAST_SHIFT = 8;
-
 // The cell of [fn]'s own series that keeps its call spec.
-cell* spec_slot(const cell* fn) {
-    uint32_t i =
-        takes_positions(fn->type()) ? uint32_t(native::NV_ARGS) : uint32_t(function::FN_ARGS);
-    return block::cells_of(fn->w3) + i;
-}
+cell* spec_slot(const cell* fn) { return const_cast<cell*>(spec_cell_of(fn)); }
 
 // The call spec of [fn] (no op!), built when it is not yet.
 inline node_id spec_of(const cell* fn) {
@@ -567,7 +555,7 @@ void settle_return_at(call_frame* frame) {
 
 // exec_body in the common case: an interpreted function, not the library's, no tracing
 // flags, events off, called from interpreted code. Answers false when the case does not hold.
-bool exec_body_plain(const cell* f) {
+ZYL_INLINE bool exec_body_plain(const cell* f) {
     if ((f->header & (FUNC_TRACE | FUNC_NO_TRACE | FUNC_LIBRARY)) || is.compiled || is.events)
         return false;
     node_id ctx = f->w1;
@@ -812,7 +800,7 @@ uint32_t call_plain(const cell* fnp, const cell* spec_cell, const code& c, uint3
         const cell* code_cell = function::series_cell(fn, function::FN_CODE);
         if (code_cell->type() == T_integer) {
             exec_code(fn, static_cast<int32_t>(code_cell->w2));
-        } else {
+        } else if (!exec_body_plain(fn)) {
             exec_body(fn, ref);
         }
         break;
@@ -822,11 +810,6 @@ uint32_t call_plain(const cell* fnp, const cell* spec_cell, const code& c, uint3
     stack::unwind();
     stack::move_top_down();
     return pos;
-}
-
-const cell* simple_spec(const cell* fn) {
-    const cell* sc = spec_slot(fn);
-    return sc->type() == T_block && (sc->w3 & SHAPE_SIMPLE) ? sc : nullptr;
 }
 
 uint32_t call(const cell* fn, const code& c, uint32_t pos, call_site& site) {

@@ -10,6 +10,9 @@
 #include <cstdint>
 
 #include "datatypes/cell.h"
+#include "datatypes/core.h"
+#include "datatypes/function.h"
+#include "datatypes/native.h"
 #include "datatypes/word.h"
 #include "eval/interp.h"
 #include "eval/stack.h"
@@ -34,7 +37,10 @@ inline const cell* at(const code& c, uint32_t i) {
 }
 
 // A walk over [block] (or over nothing when it is null) ending at [tail].
-code make_code(const cell* block, uint32_t tail);
+inline code make_code(const cell* block, uint32_t tail) {
+    if (!block) return code{none_value, 0, nullptr};
+    return code{*block, tail, memory::slot_of(block->w2)};
+}
 
 // Keeps a copy of [c] alive while the guard lives (unless [when] is false): the interpreter's roots
 // hold what it walks or calls that no stack cell holds (a block evaluated for a native, an infix
@@ -91,9 +97,28 @@ void run_block(const code& c, bool keep_last);
 // Calls [fn] with its arguments from [c] at [pos]; pushes the result (over the left operand
 // for an infix call); answers the position after the arguments.
 uint32_t call(const cell* fn, const code& c, uint32_t pos, call_site& site);
+// What the cached spec cell's word 3 records of the call spec, so that plain calls need no
+// walk of it: the count of leading normal arguments, and the refinements (native or action)
+// or locals (function) count. SHAPE_SIMPLE when that is all a plain call needs: every argument
+// before the first refinement is normal, and a function has no refinements.
+constexpr uint32_t SHAPE_SIMPLE = 1u << 31;
+constexpr uint32_t SHAPE_FIXED_MASK = 0xFF;
+constexpr uint32_t SHAPE_LAST_SHIFT = 8;
+
+// The cell of callable [fn]'s own series that keeps its call spec.
+inline const cell* spec_cell_of(const cell* fn) {
+    uint8_t t = fn->type();
+    uint32_t i = t == T_native || t == T_action ? uint32_t(native::NV_ARGS)
+                                                : uint32_t(function::FN_ARGS);
+    return reinterpret_cast<const cell*>(memory::buffer_of(fn->w3)->head) + i;
+}
+
 // The cached call spec cell of [fn] (native!, action! or function!) when plain calls may use
 // call_plain, else null.
-const cell* simple_spec(const cell* fn);
+ZYL_INLINE const cell* simple_spec(const cell* fn) {
+    const cell* sc = spec_cell_of(fn);
+    return sc->type() == T_block && (sc->w3 & SHAPE_SIMPLE) ? sc : nullptr;
+}
 // A prefix call of [fn] (native!, action! or function!, [spec_cell] its simple_spec) from
 // [pos], with no path, no apply mode and events off: [name] names the frame, [ref] is what
 // traces show. Pushes the result; answers the position after the arguments.
