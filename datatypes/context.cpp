@@ -258,16 +258,8 @@ cell* finish_get_word_slot(const cell* word, node_id ctx) {
 }
 
 cell* set_word_value(cell* word, const cell* value, node_id ctx, bool fire) {
-    // The common case first, as every set-word of a loop takes it: a word with its index, in
-    // a running function or a plain context whose owner has no hooks.
-    if (ZYL_LIKELY(ctx != 0 && static_cast<int32_t>(word->w3) >= 0)) {
-        cell* c = cell_of(ctx);
-        if (c->header & CTX_STACK_VALUES) {
-            if (ZYL_LIKELY(c->w2 != 0)) return &(es.bottom[(c->w2 - 1) + word->w3] = *value);
-        } else if ((c->header & CTX_KIND_MASK) == 0 && (c[1].type() != T_object || c[1].w3 == 0)) {
-            return &(reinterpret_cast<cell*>(memory::buffer_of(c->w2)->head)[word->w3] = *value);
-        }
-    }
+    // The common case first, as every set-word of a loop takes it.
+    if (cell* slot = plain_set_slot(word, ctx)) return &(*slot = *value);
     cell v = *value; // [value] may lie in a buffer that adding the word moves
     if (ctx == 0) raise_with(error::script_not_defined, word);
     // A function context that is not running has no slots: checked before the word could be

@@ -124,19 +124,20 @@ inline cell* get_value(const cell* word) { return get_word_slot(word, word->w1);
 // object's on-change* hook see the assignment. Raises not-defined when [ctx] is a function
 // context that is not running, or when the word is bound to no context. Answers the slot.
 cell* set_word_value(cell* word, const cell* value, node_id ctx, bool fire);
-// set_word_value in the word's own context, firing; the common case (a word with its index,
-// in a running function or a plain context whose owner has no hooks) inline.
+// The slot an assignment to [word] in [ctx] can store into at once: a word with its index, in
+// a running function or in a plain context whose owner has no hooks; else null.
+inline cell* plain_set_slot(const cell* word, node_id ctx) {
+    if (ZYL_UNLIKELY(ctx == 0 || static_cast<int32_t>(word->w3) < 0)) return nullptr;
+    cell* c = cell_of(ctx);
+    if (c->header & CTX_STACK_VALUES) return c->w2 ? es.bottom + (c->w2 - 1) + word->w3 : nullptr;
+    if ((c->header & CTX_KIND_MASK) != 0 || (c[1].type() == T_object && c[1].w3 != 0))
+        return nullptr;
+    return reinterpret_cast<cell*>(memory::buffer_of(c->w2)->head) + word->w3;
+}
+// set_word_value in the word's own context, firing; the common case inline.
 inline cell* set_value(cell* word, const cell* value) {
-    node_id ctx = word->w1;
-    if (ZYL_LIKELY(ctx != 0 && static_cast<int32_t>(word->w3) >= 0)) {
-        cell* c = cell_of(ctx);
-        if (c->header & CTX_STACK_VALUES) {
-            if (ZYL_LIKELY(c->w2 != 0)) return &(es.bottom[(c->w2 - 1) + word->w3] = *value);
-        } else if ((c->header & CTX_KIND_MASK) == 0 && (c[1].type() != T_object || c[1].w3 == 0)) {
-            return &(reinterpret_cast<cell*>(memory::buffer_of(c->w2)->head)[word->w3] = *value);
-        }
-    }
-    return set_word_value(word, value, ctx, true);
+    if (cell* slot = plain_set_slot(word, word->w1)) return &(*slot = *value);
+    return set_word_value(word, value, word->w1, true);
 }
 
 // The value slot [index] of a plain or object context.

@@ -224,13 +224,9 @@ cell* push_value_unchecked(const cell* w) {
     return stack::push(&v);
 }
 
-cell* assign() {
-    cell* w = stack::arg(0);
-    cell* v = stack::arg(1);
-    if (ZYL_UNLIKELY(v->type() == T_unset))
-        error::raise(error::cat_script, error::script_need_value, w);
-    set_value(w, v);
-    return &(*es.base = *stack::arg(1));
+void raise_need_value(const cell* w) {
+    cell name = *w;
+    error::raise(error::cat_script, error::script_need_value, &name);
 }
 
 cell* copy_arg_checked(cell* target) {

@@ -63,7 +63,14 @@ cell* push_value(const cell* w);
 cell* push_value_unchecked(const cell* w);
 // The set-word step: frame cell 0 the word, cell 1 the value. An unset value raises script
 // need-value naming the word; else the word is set and the value is the frame's result.
-cell* assign();
+[[noreturn]] void raise_need_value(const cell* w);
+inline cell* assign() {
+    cell* w = stack::arg(0);
+    const cell* v = stack::arg(1);
+    if (ZYL_UNLIKELY(v->type() == T_unset)) raise_need_value(w);
+    context::set_value(w, v);
+    return &(*es.base = es.base[1]);
+}
 // Copies the frame's first argument into [target]; an unset one raises need-value naming
 // [target].
 cell* copy_arg_checked(cell* target);

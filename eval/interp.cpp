@@ -101,9 +101,7 @@ root_guard::~root_guard() {
 
 uint32_t root_depth() { return root_count; }
 
-
 } // namespace detail
-
 
 // }==
 // {== Expressions
@@ -162,16 +160,11 @@ ZYL_INLINE uint32_t eval_word(const code& c, uint32_t i, const cell* w) {
     }
 }
 
-[[noreturn, gnu::noinline]] void raise_need_value(const cell* w) {
-    cell name = *w;
-    error::raise(error::cat_script, error::script_need_value, &name);
-}
-
 // name: value. The value is evaluated in a frame named by the set-word (cell 0 the word,
 // cell 1 the value), so that an error in it names the word.
 uint32_t eval_set_word(const code& c, uint32_t i) {
     const cell* v = at(c, i);
-    if (!at(c, i + 1)) raise_need_value(v);
+    if (!at(c, i + 1)) word::raise_need_value(v);
     stack::mark(v, frame_bits(MARK_INTERP_NATIVE));
     stack::push(v);
     uint32_t j = expr(c, i + 1, false, false);
@@ -180,12 +173,7 @@ uint32_t eval_set_word(const code& c, uint32_t i) {
         trace_at(EV_SET, &c.block, i, stack::arg(0), stack::arg(1));
         if (es.throw_code) return j;
     }
-    cell* w = es.base;
-    const cell* value = es.base + 1;
-    if (value->type() == T_unset) [[unlikely]]
-        raise_need_value(w);
-    context::set_value(w, value);
-    *es.base = es.base[1];
+    word::assign();
     stack::unwind();
     return j;
 }
@@ -476,8 +464,6 @@ uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions) 
 
 void eval_paren(const cell* paren) { paren_walk(paren); }
 
-void run_in_frame(const code& c) { walk_in_frame(c); }
-
 // Every way into a block's evaluation passes a call, which checks the native stack.
 void run_block(const code& c, bool keep_last) {
     cell body = frame_word(es.body_symbol);
@@ -498,23 +484,14 @@ void run_block(const code& c, bool keep_last) {
 
 void eval_block(const cell* block, bool keep_last) {
     code c = make_code(block, tail_of(block));
-    // A block cell in the evaluation stack is kept by it (natives pass their arguments).
-    root_guard keep_block(&c.block, block < es.bottom || block >= es.top);
-    cell body = frame_word(es.body_symbol);
-    stack::mark(&body, frame_bits(MARK_EVAL));
-    walk_in_frame(c);
-    if (es.throw_code) return;
-    if (keep_last) {
-        stack::unwind_last();
-    } else {
-        stack::unwind();
-    }
+    root_guard keep_block(&c.block, off_stack(block));
+    run_block(c, keep_last);
 }
 
 uint32_t eval_expression_at(const cell* block, uint32_t pos, uint32_t tail, bool no_infix,
                             bool push, bool literal_functions) {
     code c = make_code(block, tail);
-    root_guard keep_block(&c.block, block < es.bottom || block >= es.top);
+    root_guard keep_block(&c.block, off_stack(block));
     uint32_t j = pos;
     if (!at(c, pos)) {
         stack::push_slot(); // nothing left: unset
@@ -531,7 +508,7 @@ uint32_t eval_expression_at(const cell* block, uint32_t pos, uint32_t tail, bool
 
 uint32_t eval_entry_at(const cell* block, uint32_t pos, uint32_t tail, bool push) {
     code c = make_code(block, tail);
-    root_guard keep_block(&c.block, block < es.bottom || block >= es.top);
+    root_guard keep_block(&c.block, off_stack(block));
     cell body = frame_word(es.body_symbol);
     stack::mark(&body, frame_bits(MARK_INTERP_NATIVE));
     uint32_t j = pos;

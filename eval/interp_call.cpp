@@ -248,38 +248,19 @@ struct gather {
         return pos;
     }
 
-    // The fixed arguments of a call from run-time code: the [argc] values at [args].
+    // The fixed arguments of a call from run-time code: the [argc] values at [args], pushed;
+    // with [args] null the frame already holds the first [argc] of them.
     void fixed_from(const cell* args, uint32_t argc) {
-        bool in_fixed = true;
-        for (uint32_t k = 0, slot = 0, given = 0; k < count; k++) {
-            cell s = spec_at(k);
-            if (s.type() == T_typeset) {
-                if (arg_kind(s) == KIND_RETURN) continue;
-                if (in_fixed) {
-                    check(s, slot, stack::push(given < argc ? &args[given++] : &none_value));
-                } else if (!positions) {
-                    stack::push(&none_value);
-                }
-                slot++;
-            } else if (s.type() == T_refinement) {
-                in_fixed = false;
-                if (!positions) stack::push(&false_value);
-                slot++;
-            } else if (s.type() == T_integer) {
-                (positions ? nrefs : locals) = s.w2;
-            }
-        }
-    }
-
-    // The fixed arguments when the frame already holds the first [given] of them.
-    void fixed_given(uint32_t given) {
         bool in_fixed = true;
         for (uint32_t k = 0, slot = 0; k < count; k++) {
             cell s = spec_at(k);
             if (s.type() == T_typeset) {
                 if (arg_kind(s) == KIND_RETURN) continue;
                 if (in_fixed) {
-                    check(s, slot, slot < given ? stack::arg(slot) : stack::push(&none_value));
+                    const cell* v = slot >= argc ? stack::push(&none_value)
+                                    : args       ? stack::push(&args[slot])
+                                                 : stack::arg(slot);
+                    check(s, slot, v);
                 } else if (!positions) {
                     stack::push(&none_value);
                 }
@@ -470,6 +451,18 @@ uint32_t fetch_args(const cell* f, const code& c, uint32_t pos, call_site& site)
     return pos;
 }
 
+// A return or exit ends at [frame]: its value is in the frame's cell 0. A frame above that a
+// native made a return target itself is dropped first.
+void settle_return_at(call_frame* frame) {
+    if (es.ftop > frame && es.ftop - 1 > frame) {
+        cell result = *es.base;
+        while (es.ftop - 1 > frame) stack::pop_frame();
+        *es.base = result;
+        es.top = es.base;
+    }
+    es.throw_code = THROW_NONE;
+}
+
 // While a function body runs: its context reads the frame's cells, its frame is a return
 // target, and the interpreter's mode is the function's. All put back when the body ends,
 // however it ends.
@@ -514,16 +507,12 @@ struct body_scope {
     void clear_return() {
         if (frame_alive()) frame->header &= ~FRAME_RETURN_TARGET;
     }
-    // A return or exit ends here: its value is in the frame's cell 0. A frame above that a
-    // native made a return target itself is dropped first.
     void settle_return() {
-        if (frame_alive() && es.ftop - 1 > frame) {
-            cell result = *es.base;
-            while (es.ftop - 1 > frame) stack::pop_frame();
-            *es.base = result;
-            es.top = es.base;
+        if (frame) {
+            settle_return_at(frame);
+        } else {
+            es.throw_code = THROW_NONE;
         }
-        es.throw_code = THROW_NONE;
     }
 };
 
@@ -541,18 +530,6 @@ struct values_scope {
     values_scope& operator=(const values_scope&) = delete;
 };
 
-// A return or exit ends at [frame]: its value is in the frame's cell 0. A frame above that a
-// native made a return target itself is dropped first.
-void settle_return_at(call_frame* frame) {
-    if (es.ftop > frame && es.ftop - 1 > frame) {
-        cell result = *es.base;
-        while (es.ftop - 1 > frame) stack::pop_frame();
-        *es.base = result;
-        es.top = es.base;
-    }
-    es.throw_code = THROW_NONE;
-}
-
 // exec_body in the common case: an interpreted function, not the library's, no tracing
 // flags, events off, called from interpreted code. Answers false when the case does not hold.
 ZYL_INLINE bool exec_body_plain(const cell* f) {
@@ -565,7 +542,9 @@ ZYL_INLINE bool exec_body_plain(const cell* f) {
     frame->header |= FRAME_RETURN_TARGET;
     values_scope values(ctx);
     if (body.type() == T_block) {
-        // The function, pushed as the call's result cell, keeps its body alive.
+        // A function in the stack (a call's result cell) keeps its body alive; run-time code
+        // may call one it holds elsewhere.
+        root_guard keep_body(&body, off_stack(f));
         run_block(make_code(&body, tail_of(&body)), true);
     } else {
         stack::set_last_keep(&unset_value);
@@ -857,7 +836,7 @@ void finish_infix_call(const cell* op, const cell* name) {
     call_site site{*name, *name, nullptr, 0, 0, true};
     code none_code = make_code(nullptr, 0);
     gather g(&f, none_code, site);
-    g.fixed_given(static_cast<uint32_t>(es.top - es.base));
+    g.fixed_from(nullptr, static_cast<uint32_t>(es.top - es.base));
     g.push_locals();
     invoke(&f, g, site);
     if (es.throw_code) return;

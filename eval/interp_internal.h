@@ -53,6 +53,10 @@ struct root_guard {
     root_guard& operator=(const root_guard&) = delete;
 };
 
+// Whether [c] lies outside the evaluation stack's live cells: a block cell there needs a root
+// guard while it is walked (natives pass their arguments in the stack, which keeps them).
+inline bool off_stack(const cell* c) { return c < es.bottom || c >= es.top; }
+
 // Roots taken and not yet given back (0 between top-level evaluations).
 uint32_t root_depth();
 
@@ -88,9 +92,6 @@ struct call_site {
 uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions);
 // Evaluates paren [paren] as a block in a <body> native frame and pushes its value.
 void eval_paren(const cell* paren);
-// Evaluates the whole walk in the current frame (just marked): its value ends in cell 0,
-// with the top one above it.
-void run_in_frame(const code& c);
 // Evaluates the whole walk in a <body> frame; the result goes to the caller's cell 0 with
 // [keep_last], else stays pushed.
 void run_block(const code& c, bool keep_last);
@@ -108,8 +109,8 @@ constexpr uint32_t SHAPE_LAST_SHIFT = 8;
 // The cell of callable [fn]'s own series that keeps its call spec.
 inline const cell* spec_cell_of(const cell* fn) {
     uint8_t t = fn->type();
-    uint32_t i = t == T_native || t == T_action ? uint32_t(native::NV_ARGS)
-                                                : uint32_t(function::FN_ARGS);
+    uint32_t i =
+        t == T_native || t == T_action ? uint32_t(native::NV_ARGS) : uint32_t(function::FN_ARGS);
     return reinterpret_cast<const cell*>(memory::buffer_of(fn->w3)->head) + i;
 }
 
@@ -144,9 +145,21 @@ inline bool is_block_like(uint8_t t) {
 // paren or path, no function, no issue (#system is checked) and nothing the tracer must see.
 constexpr bool is_inert(uint8_t t) {
     switch (t) {
-    case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_issue:
-    case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path:
-    case T_native: case T_action: case T_op: case T_function: case T_routine: return false;
+    case T_word:
+    case T_set_word:
+    case T_lit_word:
+    case T_get_word:
+    case T_issue:
+    case T_paren:
+    case T_path:
+    case T_lit_path:
+    case T_set_path:
+    case T_get_path:
+    case T_native:
+    case T_action:
+    case T_op:
+    case T_function:
+    case T_routine: return false;
     default: return true;
     }
 }
