@@ -37,6 +37,9 @@ constexpr size_t MAX_DIGEST = 64; // the largest digest, SHA-512's
 // Makes the nine method words and fetches the digest algorithms; once, at start-up. May
 // allocate (it interns symbols).
 void init();
+// Fetches the digest algorithms (the part of init that needs no symbol table). A digest the
+// library refuses stays unfetched, and digest answers REFUSED for it.
+void init_digests();
 // The method that symbol [sym] names (compared through its canonical symbol), or M_COUNT.
 method method_of(uint32_t sym);
 // Whether symbol [sym] names one of the nine methods.
@@ -44,6 +47,8 @@ bool is_method(uint32_t sym);
 // The algorithm number of [sym]: tcp 0, crc32 1, md5 2, sha1 3, sha256 4, sha384 5, sha512 6;
 // A_NONE for adler32, hash and any other word.
 algorithm method_number(uint32_t sym);
+// The algorithm number of method [m], as method_number gives it.
+algorithm algorithm_of(method m);
 // The digest size in bytes of algorithm [a]; 0 for any algorithm that is not a digest.
 size_t digest_size(algorithm a);
 // The HMAC block size in bytes of digest algorithm [a]; 0 for any other.
