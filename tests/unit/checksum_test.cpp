@@ -7,7 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/symbol.h"
+#include "runtime/case.h"
+#include "runtime_fixture.h"
 #include "services/checksum.h"
+#include "services/random.h"
 
 using namespace zyl;
 
@@ -87,4 +91,81 @@ TEST(Checksum, RunningFormsGiveTheWholeResultInAnySplit) {
     for (uint8_t b : data) c = checksum::crc32_update(c, &b, 1), a = checksum::adler32_update(a, &b, 1);
     EXPECT_EQ(c, crc);
     EXPECT_EQ(a, adler);
+}
+
+TEST(Checksum, Xxh64KnownValues) {
+    struct {
+        std::string text;
+        uint64_t hash;
+    } cases[] = {
+        {"", 0xEF46DB3751D8E999ull},
+        {"abc", 0x44BC2CF5AD770999ull},
+    };
+    for (const auto& c : cases) EXPECT_EQ(checksum::xxh64(bytes(c.text), c.text.size()), c.hash) << c.text;
+}
+
+// Sums above 65,536 bytes no longer fit 32 signed bits: all 0xFF bytes show an overflow at once.
+TEST(Checksum, TcpSumOfLongInputsFoldsEveryCarry) {
+    std::vector<uint8_t> ones(200001, 0xFF);
+    // Every word is 0xFFFF, which is 0 in ones'-complement arithmetic; the odd 0xFF stays.
+    EXPECT_EQ(checksum::tcp(ones.data(), ones.size()), 0xFF00u);
+    EXPECT_EQ(checksum::tcp(ones.data(), ones.size() - 1), 0u);
+}
+
+TEST(Checksum, DigestsRefuseWhatIsNoDigest) {
+    checksum::init_digests();
+    uint8_t out[checksum::MAX_DIGEST];
+    for (auto a : {checksum::A_TCP, checksum::A_CRC32, checksum::A_NONE, checksum::algorithm(7)}) {
+        EXPECT_EQ(checksum::digest(a, out, 0, out), checksum::REFUSED) << a;
+        EXPECT_EQ(checksum::digest_size(a), 0u) << a;
+        EXPECT_EQ(checksum::block_size(a), 0u) << a;
+    }
+    struct {
+        checksum::algorithm a;
+        size_t size, block;
+    } sizes[] = {{checksum::A_MD5, 16, 64},     {checksum::A_SHA1, 20, 64},      {checksum::A_SHA256, 32, 64},
+                 {checksum::A_SHA384, 48, 128}, {checksum::A_SHA512, 64, 128}};
+    for (const auto& c : sizes) {
+        EXPECT_EQ(checksum::digest_size(c.a), c.size);
+        EXPECT_EQ(checksum::block_size(c.a), c.block);
+        EXPECT_EQ(checksum::digest(c.a, out, 0, out), checksum::OK);
+    }
+}
+
+namespace {
+
+struct ChecksumWords : zyl::testing::RuntimeTest {
+    void SetUp() override {
+        RuntimeTest::SetUp();
+        random::init();
+        unicode::init_case_tables();
+        symbol::init_table(series::alloc_cells(symbol::TABLE_SIZE));
+        checksum::init();
+    }
+    void TearDown() override {
+        symbol::table = {};
+        RuntimeTest::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(ChecksumWords, MethodWordsInAnyCase) {
+    struct {
+        const char* name;
+        checksum::algorithm number;
+        size_t size;
+    } words[] = {{"tcp", checksum::A_TCP, 0},        {"MD5", checksum::A_MD5, 16},
+                 {"Sha1", checksum::A_SHA1, 20},     {"CRC32", checksum::A_CRC32, 0},
+                 {"adler32", checksum::A_NONE, 0},   {"sha256", checksum::A_SHA256, 32},
+                 {"SHA384", checksum::A_SHA384, 48}, {"sha512", checksum::A_SHA512, 64},
+                 {"HASH", checksum::A_NONE, 0}};
+    for (const auto& w : words) {
+        SCOPED_TRACE(w.name);
+        uint32_t sym = symbol::make(w.name);
+        EXPECT_TRUE(checksum::is_method(sym));
+        EXPECT_EQ(checksum::method_number(sym), w.number);
+        EXPECT_EQ(checksum::digest_size(checksum::method_number(sym)), w.size);
+    }
+    for (const char* other : {"crc", "sha", "sha-256", "md4"}) EXPECT_FALSE(checksum::is_method(symbol::make(other))) << other;
 }
