@@ -7,7 +7,9 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "datatypes/binary.h"
 #include "datatypes/core.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -23,6 +25,8 @@
 #include "runtime/platform/os.h"
 #include "runtime/platform/tui_hooks.h"
 #include "runtime/unicode.h"
+#include "runtime/unicode_text.h"
+#include "services/checksum.h"
 
 namespace zyl::natives {
 
@@ -50,19 +54,30 @@ inline void check_refinement(int32_t check, const cell& ts, int32_t pos) {
     if (check && pos >= 0) error::check_arg_type(&ts, pos, stack::arg(static_cast<uint32_t>(pos)));
 }
 
-// The checksum methods; the first three give an integer! and take no key.
-enum method : uint32_t { M_CRC32, M_TCP, M_ADLER32, M_HASH, M_MD5, M_SHA1, M_SHA256, M_SHA384, M_SHA512, M_COUNT };
-constexpr const char* METHOD_NAMES[M_COUNT] = {"crc32", "tcp",    "adler32", "hash",  "md5",
-                                               "sha1",  "sha256", "sha384",  "sha512"};
-uint32_t method_symbols[M_COUNT]; // canonical symbol ids, made by init_system
+// The bytes a checksum reads: a binary!'s in place, or a text's UTF-8 in a C++ buffer, so
+// that nothing moves them while the digest runs. Valid until the next run-time allocation.
+struct checksum_bytes {
+    std::vector<uint8_t> utf8;
+    const uint8_t* data = nullptr;
+    size_t length = 0;
 
-// The method word [w] names, or M_COUNT.
-uint32_t method_of(const cell* w) {
-    uint32_t s = symbol::resolve(w->w2);
-    for (uint32_t m = 0; m < M_COUNT; m++) {
-        if (method_symbols[m] == s) return m;
+    explicit checksum_bytes(cell* v) {
+        if (v->type() == T_binary) {
+            length = binary::rs_length_q(v);
+            data = binary::head_pointer(v);
+            return;
+        }
+        unicode::text::range r = unicode::text::range_of(v, -1);
+        utf8.resize(size_t(unicode::utf8_size_of_range(r.start, r.end, r.unit)) + 1);
+        length = size_t(unicode::write_utf8(v, utf8.data(), -1, false));
+        data = utf8.data();
     }
-    return M_COUNT;
+};
+
+// Raises what a digest that wrote nothing failed of.
+void check_digest(checksum::status s) {
+    if (s == checksum::NO_MEMORY) error::raise(error::cat_internal, error::internal_no_memory);
+    if (s != checksum::OK) error::raise(error::cat_internal, error::internal_feature_na);
 }
 
 // The refinement word /with, for errors about its argument.
@@ -150,29 +165,49 @@ void wait(int32_t check, int32_t all) {
     stack::set_last_keep(&unset_value);
 }
 
-// checksum: data method [/with spec]
+// checksum: data method [/with spec]. crc32, tcp and adler32 answer an integer! and take no
+// key; the digests answer a binary!, keyed (HMAC) with /with; hash needs an integer key for
+// its hash-table variant, which has no algorithm yet.
 void checksum(int32_t check, int32_t with) {
     check_arg(check, ts_checksum_data, 0);
     check_arg(check, ts_word, 1);
     check_refinement(check, ts_checksum_key, with);
-    const cell* data = stack::arg(0);
-    if (data->type() != T_binary && data->type() != T_string && data->type() != T_file)
+    cell* data = stack::arg(0);
+    if (data->type() == T_file) not_yet_available("checksum of a file!"); // the file service is to come
+    if (data->type() != T_binary && data->type() != T_string)
         error::raise(error::cat_script, error::script_invalid_arg, data);
     const cell* word = stack::arg(1);
-    uint32_t m = word->type() == T_word ? method_of(word) : M_COUNT;
-    if (m == M_COUNT) error::raise(error::cat_script, error::script_invalid_arg, word);
-    if (with >= 0) {
-        const cell* key = stack::arg(static_cast<uint32_t>(with));
-        cell refinement = with_refinement();
-        bool keyed_text = key->type() == T_binary || string::is_text_type(key->type());
-        if (m <= M_ADLER32) error::raise(error::cat_script, error::script_invalid_refine_arg, &refinement, key);
+    checksum::method m = word->type() == T_word ? checksum::method_of(word->w2) : checksum::M_COUNT;
+    if (m == checksum::M_COUNT) error::raise(error::cat_script, error::script_invalid_arg, word);
+    checksum::algorithm a = checksum::algorithm_of(m);
+    bool small = m == checksum::M_CRC32 || m == checksum::M_TCP || m == checksum::M_ADLER32;
+    cell refinement = with_refinement();
+    if (with >= 0 && small) error::raise(error::cat_script, error::script_invalid_refine_arg, &refinement, word);
+    checksum_bytes in(data);
+    if (small) {
+        uint32_t sum = m == checksum::M_CRC32 ? checksum::crc32(in.data, in.length)
+                       : m == checksum::M_TCP ? checksum::tcp(in.data, in.length)
+                                              : checksum::adler32(in.data, in.length);
+        cell r = integer::make_value(static_cast<int32_t>(sum));
+        stack::set_last_keep(&r);
+        return;
+    }
+    uint8_t out[checksum::MAX_DIGEST];
+    if (with < 0) {
+        if (m == checksum::M_HASH) error::raise(error::cat_script, error::script_invalid_refine_arg, &refinement, word);
+        check_digest(checksum::digest(a, in.data, in.length, out));
+    } else {
+        cell* key = stack::arg(static_cast<uint32_t>(with));
         // The hash-table variant has no algorithm yet: refused rather than answered with a 0.
         if (key->type() == T_integer) error::raise(error::cat_internal, error::internal_not_done);
-        if (!keyed_text || m == M_HASH) error::raise(error::cat_script, error::script_invalid_refine_arg, &refinement, key);
-    } else if (m == M_HASH) {
-        error::raise(error::cat_script, error::script_invalid_arg, word);
+        if (key->type() != T_binary && key->type() != T_string)
+            error::raise(error::cat_script, error::script_invalid_arg, key);
+        if (m == checksum::M_HASH) error::raise(error::cat_script, error::script_invalid_refine_arg, &refinement, key);
+        checksum_bytes k(key);
+        check_digest(checksum::hmac(a, in.data, in.length, k.data, k.length, out));
     }
-    not_yet_available("checksum");
+    cell* r = binary::push_from_buffer(out, static_cast<uint32_t>(checksum::digest_size(a)));
+    stack::set_last_keep(r);
 }
 
 // set-env: var value. A none value removes the variable.
@@ -290,7 +325,6 @@ template <typename F> entry_fn e(F f) { return reinterpret_cast<entry_fn>(f); }
 // {== Registration
 
 void init_system() {
-    for (uint32_t m = 0; m < M_COUNT; m++) method_symbols[m] = symbol::resolve(symbol::make(METHOD_NAMES[m]));
     set_entry(86, e(&wait));
     set_entry(87, e(&checksum));
     set_entry(93, e(&set_env));

@@ -103,10 +103,9 @@ struct NativeTest : zyl::testing::LexerTest {
     }
 };
 
-// The text of the library source [name] (library/ beside tests/).
+// The text of the library source [name], from the source tree.
 std::string library_source(const char* name) {
-    std::string path = __FILE__;
-    path = path.substr(0, path.rfind("tests/unit/")) + "library/" + name;
+    std::string path = std::string(ZYL_SOURCE_DIR) + "/library/" + name;
     std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
