@@ -20,6 +20,7 @@
 #include "eval/stack.h"
 #include "lexer/lexer.h"
 #include "library/predicates.h"
+#include "library/routines.h"
 #include "runtime/case.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -116,6 +117,7 @@ void start() {
     error::init_system();
     set_constant_words();
     predicates::init();
+    routines::init();
     collector::gc.active = true;
     eval_library();
 }
