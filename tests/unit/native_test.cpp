@@ -1,10 +1,10 @@
 // tests/unit/native_test.cpp: native!, action! and op! (making, reflecting, molding,
 // comparing), the natives table with its stand-in entries and calling convention, and the
 // library sources that bind the native and action words, under collection stress too.
+#include <fstream>
+#include <sstream>
 #include <string>
-#include <string_view>
 
-#include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
@@ -103,14 +103,13 @@ struct NativeTest : zyl::testing::LexerTest {
     }
 };
 
-// The text of the library source [name], as embedded in the program (the source file's own
-// path is not known when the compiler is given relative paths).
+// The text of the library source [name] (library/ beside tests/).
 std::string library_source(const char* name) {
-    for (size_t i = 0; i < runtime::library_source_count; i++) {
-        const runtime::source& s = runtime::library_sources[i];
-        if (std::string_view(s.name) == name) return std::string(s.text, s.length);
-    }
-    return {};
+    std::string path = std::string(ZYL_SOURCE_DIR) + "/library/" + name;
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 // {== Making natives and actions
