@@ -2,15 +2,17 @@
 #include "library/predicates.h"
 
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
+#include "boot/startup.h"
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/function.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "eval/stack.h"
-#include "library/routines.h"
 #include "runtime/error.h"
 
 namespace zyl::predicates {
@@ -97,7 +99,7 @@ static_assert(std::size(typeset_predicates) == std::size(typeset_words));
 
 void init() {
     for (const auto& p : datatype_predicates)
-        routines::define(p.name, R"(["Returns true if the value is this type" value [any-type!] return: [logic!]])", p.code);
+        runtime::define_routine(p.name, R"(["Returns true if the value is this type" value [any-type!] return: [logic!]])", p.code);
     char spec[160];
     for (size_t i = 0; i < std::size(typeset_predicates); i++) {
         const auto& p = typeset_predicates[i];
@@ -105,7 +107,7 @@ void init() {
         std::snprintf(spec, sizeof spec,
                       R"(["Returns true if the value is any type of %s" value [any-type!] return: [logic!]])",
                       p.typeset_word);
-        routines::define(p.name, spec, p.code);
+        runtime::define_routine(p.name, spec, p.code);
     }
 }
 
