@@ -10,7 +10,9 @@
 # turn, round after round, so that a change of load on the machine falls on both. Times are CPU time
 # (user + system) of the child process, which other load on the machine disturbs less than
 # wall time. The first row is the start-up alone (an empty script, `python3 -c pass`), which
-# every other row includes.
+# every other row includes. A script that reads BENCH_SCALE (as its twin does) runs a second time
+# on half its input (BENCH_SCALE=0.5); a last column shows full time / half time for each
+# program, about 2 when the work grows linearly.
 import os
 import resource
 import statistics
@@ -26,9 +28,9 @@ def cpu_of_children():
     return r.ru_utime + r.ru_stime
 
 
-def timed(cmd):
+def timed(cmd, env=None):
     start = cpu_of_children()
-    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600)
+    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=600, env=env)
     elapsed = cpu_of_children() - start
     out = p.stdout.decode("utf-8", "replace").strip().split("\n")
     last = out[-1] if out else ""
@@ -37,14 +39,14 @@ def timed(cmd):
     return elapsed, last
 
 
-def median_runs(cmds, runs):
+def median_runs(cmds, runs, env=None):
     """Runs the commands in turn, [runs] rounds, so that both see the same changes of load;
     answers the median time and the last answer of each."""
     times = [[] for _ in cmds]
     answers = [None for _ in cmds]
     for _ in range(runs):
         for i, cmd in enumerate(cmds):
-            t, answers[i] = timed(cmd)
+            t, answers[i] = timed(cmd, env)
             times[i].append(t)
     return [(statistics.median(ts), a) for ts, a in zip(times, answers)]
 
@@ -84,7 +86,15 @@ def main():
         az = az[3:] if az.startswith("== ") else az
         note = "" if az == ap else f"  (answers differ: {az!r} and {ap!r})"
         failed += note != ""
-        print(f"{name:<16} {tz:>9.3f} {tp:>12.3f} {tz / tp:>11.2f}{note}")
+        scaling = ""
+        with open(base + ".zyl", encoding="utf-8") as f:
+            scaled = "BENCH_SCALE" in f.read()
+        if scaled:
+            half = dict(os.environ, BENCH_SCALE="0.5")
+            (hz, _), (hp, _) = median_runs([[zyl, base + ".zyl"], [sys.executable, base + ".py"]],
+                                           runs, half)
+            scaling = f"   full/half: zyl {tz / hz:.2f}, python3 {tp / hp:.2f}"
+        print(f"{name:<16} {tz:>9.3f} {tp:>12.3f} {tz / tp:>11.2f}{note}{scaling}")
     sys.exit(1 if failed else 0)
 
 

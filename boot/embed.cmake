@@ -1,5 +1,5 @@
 # boot/embed.cmake: writes OUT, a C++ unit holding the library sources named in SOURCES (a
-# |-separated list, in load order) as byte arrays, for the start-up to evaluate.
+# |-separated list, in load order) as byte arrays (UTF-8 text), for the start-up to evaluate.
 set(body "// Generated from the library sources: do not edit.\n#include \"boot/startup.h\"\n\nnamespace zyl::runtime {\nnamespace {\n")
 string(REPLACE "|" ";" SOURCES "${SOURCES}")
 set(table "")
@@ -9,9 +9,9 @@ foreach(src IN LISTS SOURCES)
     string(LENGTH "${hex}" hexlen)
     math(EXPR bytes "${hexlen} / 2")
     string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," hex "${hex}")
-    string(APPEND body "const char text_${i}[] = {${hex}0};\n")
+    string(APPEND body "const unsigned char text_${i}[] = {${hex}0};\n")
     get_filename_component(name "${src}" NAME)
-    string(APPEND table "    {\"${name}\", text_${i}, ${bytes}},\n")
+    string(APPEND table "    {\"${name}\", reinterpret_cast<const char*>(text_${i}), ${bytes}},\n")
     math(EXPR i "${i} + 1")
 endforeach()
 string(APPEND body "} // namespace\n\nconst source library_sources[] = {\n${table}    {nullptr, nullptr, 0},\n};\nconst size_t library_source_count = ${i};\n\n} // namespace zyl::runtime\n")

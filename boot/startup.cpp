@@ -5,6 +5,9 @@
 // action value), then each source is loaded and evaluated in order.
 #include "boot/startup.h"
 
+#include <cstring>
+
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
@@ -20,6 +23,7 @@
 #include "eval/stack.h"
 #include "lexer/lexer.h"
 #include "library/predicates.h"
+#include "library/process_routines.h"
 #include "runtime/case.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -92,6 +96,17 @@ cell* load_text(const uint8_t* text, size_t length) {
     return result;
 }
 
+void define_routine(const char* name, const char* spec_text, void (*code)()) {
+    int32_t index = routine::find(name);
+    if (index < 0) index = routine::add(name, code);
+    cell* loaded = load_text(reinterpret_cast<const uint8_t*>(spec_text), std::strlen(spec_text));
+    *loaded = *block::rs_head(loaded); // the spec block itself, rooted where the load was
+    routine::make_value(loaded, nullptr, index, -1, 0);
+    cell w = word::load(name);
+    context::set_value(&w, stack::top());
+    stack::pop(2);
+}
+
 void start() {
     console::init_print_hooks();
     os::init_io();
@@ -116,6 +131,7 @@ void start() {
     lexer::init();
     interp::init();
     error::init_system();
+    process_routines::init();
     set_constant_words();
     predicates::init();
     collector::gc.active = true;
