@@ -103,11 +103,11 @@ struct NativeTest : zyl::testing::LexerTest {
     }
 };
 
-// The text of the library source [name] (library/ beside tests/).
+// The text of the library source [name] of the checkout. Its folder comes from the build:
+// __FILE__ may be relative to the build folder (ccache rewrites paths under its base folder),
+// and the tests run in another.
 std::string library_source(const char* name) {
-    std::string path = __FILE__;
-    path = path.substr(0, path.rfind("tests/unit/")) + "library/" + name;
-    std::ifstream in(path);
+    std::ifstream in(std::string(ZYL_SOURCE_DIR) + "/library/" + name);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
