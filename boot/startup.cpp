@@ -5,6 +5,9 @@
 // action value), then each source is loaded and evaluated in order.
 #include "boot/startup.h"
 
+#include <cstring>
+
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
@@ -19,6 +22,7 @@
 #include "eval/natives.h"
 #include "eval/stack.h"
 #include "lexer/lexer.h"
+#include "library/file_routines.h"
 #include "library/predicates.h"
 #include "runtime/case.h"
 #include "runtime/collector.h"
@@ -91,6 +95,17 @@ cell* load_text(const uint8_t* text, size_t length) {
     return result;
 }
 
+void define_routine(const char* name, const char* spec_text, void (*code)()) {
+    int32_t index = routine::find(name);
+    if (index < 0) index = routine::add(name, code);
+    cell* loaded = load_text(reinterpret_cast<const uint8_t*>(spec_text), std::strlen(spec_text));
+    *loaded = *block::rs_head(loaded); // the spec block itself, rooted where the load was
+    routine::make_value(loaded, nullptr, index, -1, 0);
+    cell w = word::load(name);
+    context::set_value(&w, stack::top());
+    stack::pop(2);
+}
+
 void start() {
     console::init_print_hooks();
     os::init_io();
@@ -116,6 +131,7 @@ void start() {
     error::init_system();
     set_constant_words();
     predicates::init();
+    file_routines::init();
     collector::gc.active = true;
     eval_library();
 }

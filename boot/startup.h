@@ -28,4 +28,8 @@ extern const size_t library_source_count;
 // error is raised.
 cell* load_text(const uint8_t* text, size_t length);
 
+// Makes routine [name] with the spec loaded from [spec_text] and [code], adding the code to
+// the routine table, and binds it to its global word.
+void define_routine(const char* name, const char* spec_text, void (*code)());
+
 } // namespace zyl::runtime

@@ -93,25 +93,13 @@ const typeset_predicate typeset_predicates[] = {
 };
 static_assert(std::size(typeset_predicates) == std::size(typeset_words));
 
-// Makes routine [name] with [spec_text] and [code] and binds it to its global word.
-void define(const char* name, const char* spec_text, routine::code_fn code) {
-    int32_t index = routine::find(name);
-    if (index < 0) index = routine::add(name, code);
-    cell* loaded = runtime::load_text(reinterpret_cast<const uint8_t*>(spec_text), std::strlen(spec_text));
-    *loaded = *block::rs_head(loaded); // the spec block itself, rooted where the load was
-    routine::make_value(loaded, nullptr, index, -1, 0);
-    cell w = word::load(name);
-    context::set_value(&w, stack::top());
-    stack::pop(2);
-}
-
 // }==
 
 } // namespace
 
 void init() {
     for (const auto& p : datatype_predicates)
-        define(p.name, R"(["Returns true if the value is this type" value [any-type!] return: [logic!]])", p.code);
+        runtime::define_routine(p.name, R"(["Returns true if the value is this type" value [any-type!] return: [logic!]])", p.code);
     char spec[160];
     for (size_t i = 0; i < std::size(typeset_predicates); i++) {
         const auto& p = typeset_predicates[i];
@@ -119,7 +107,7 @@ void init() {
         std::snprintf(spec, sizeof spec,
                       R"(["Returns true if the value is any type of %s" value [any-type!] return: [logic!]])",
                       p.typeset_word);
-        define(p.name, spec, p.code);
+        runtime::define_routine(p.name, spec, p.code);
     }
 }
 
