@@ -79,10 +79,13 @@ int64_t read_full(int fd, uint8_t* p, size_t n) {
     return int64_t(got);
 }
 
-// Writes all [n] bytes of [p]; false with errno set when the system refuses.
+// Writes all [n] bytes of [p]; false with errno set when the system refuses. Large writes go
+// in pieces: the kernel copies a piece while it is still in the cache, several times faster
+// than one call over 100 MB.
 bool write_full(int fd, const uint8_t* p, size_t n) {
+    constexpr size_t PIECE = 256 * 1024;
     while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
+        ssize_t w = ::write(fd, p, std::min(n, PIECE));
         if (w < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -128,7 +131,16 @@ cell* bytes_to_value(const uint8_t* p, size_t n, bool binary, bool lines, cell* 
         return out;
     }
     if (lines) return split_lines(p, n, out);
-    *out = cell{T_string, 0, unicode::load_utf8_new(p, int64_t(n)), 0};
+    // Made at its final size and width, the text never grows or widens while it loads.
+    uint32_t chars = 0, unit = 1;
+    for (size_t i = 0; i < n; i++) {
+        chars += (p[i] & 0xC0) != 0x80;
+        if (p[i] >= 0xC4) unit = p[i] >= 0xF0 ? 4 : std::max<uint32_t>(unit, 2);
+    }
+    string::make_at_sized(out, std::max<uint32_t>(chars, 1), unit);
+    int64_t remaining = 0;
+    unicode::load_utf8(p, int64_t(n), out->w2, remaining, false);
+    if (remaining) unicode::load_utf8_new(p + n - remaining, remaining); // raises invalid-utf8
     return out;
 }
 
@@ -154,14 +166,35 @@ std::vector<uint8_t> stream(int fd, int64_t part, int64_t seek, const cell* sour
     return bytes;
 }
 
-// Reads [size] bytes of a regular file from [seek] straight into a new binary! in [out].
-cell* read_binary(int fd, uint32_t size, const cell* source, cell* out) {
-    binary::make_at(out, std::max<uint32_t>(size, 1));
+// Whether the [n] bytes at [p] are all ASCII, eight at a time.
+bool all_ascii(const uint8_t* p, size_t n) {
+    size_t i = 0;
+    uint64_t any = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        any |= w;
+    }
+    for (; i < n; i++) any |= p[i];
+    return (any & 0x8080808080808080ull) == 0;
+}
+
+// Reads [size] bytes of a regular file (from its current offset) straight into a new
+// one-byte series in [out]: a binary!, else a string! when the bytes are ASCII. Other text
+// and lines are made from a copy of the bytes, which the decoders need outside the series.
+cell* read_regular(int fd, uint32_t size, bool binary, bool lines, const cell* source, cell* out) {
+    if (binary) binary::make_at(out, std::max<uint32_t>(size, 1));
+    else string::make_at(out, std::max<uint32_t>(size, 1));
     series_buffer* b = memory::buffer_of(out->w2); // nothing allocates until the tail is set
     int64_t got = read_full(fd, b->head, size);
     if (got < 0) cannot_open(source, errno);
-    b->tail = b->head + got;
-    return out;
+    if (binary || (!lines && all_ascii(b->head, size_t(got)))) {
+        b->tail = b->head + got;
+        return out;
+    }
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[size_t(got) + 1]);
+    std::memcpy(bytes.get(), b->head, size_t(got));
+    return bytes_to_value(bytes.get(), size_t(got), false, lines, out);
 }
 
 // Lists folder [source] into [out]: its entries but "." and "..", folders (links followed)
@@ -395,12 +428,7 @@ cell* read(const cell* source, int64_t part, int64_t seek, bool binary, bool lin
     }
     if (part > 0 && part < size) size = part;
     if (uint64_t(size) > MAX_BUFFER_BYTES) error::raise(error::cat_internal, error::internal_limit_hit, source);
-    if (binary) return read_binary(fd.fd, uint32_t(size), source, out);
-    std::unique_ptr<uint8_t[]> bytes(new uint8_t[size_t(size)]); // not zeroed: read over at once
-    int64_t got = read_full(fd.fd, bytes.get(), size_t(size));
-    if (got < 0) cannot_open(source, errno);
-    if (got == 0) return empty_result(binary, lines, out);
-    return bytes_to_value(bytes.get(), size_t(got), false, lines, out);
+    return read_regular(fd.fd, uint32_t(size), binary, lines, source, out);
 }
 
 int64_t write(const cell* target, const cell* data, const cell* part, int64_t seek, bool append, bool lines) {
