@@ -209,7 +209,8 @@ void get_env(int32_t check) {
     stack::keep();
 }
 
-// list-env: the environment as a map!, which is not built yet.
+// list-env: the environment as a map!, which is not built yet; its pairs come from
+// sysinfo::environment(environ) once map! exists.
 void list_env(int32_t check) {
     (void)check;
     not_yet_available("list-env");

@@ -23,6 +23,7 @@
 #include "runtime/error.h"
 #include "runtime/platform/os.h"
 #include "services/files.h"
+#include "services/sysinfo.h"
 
 namespace zyl::file_routines {
 
@@ -77,7 +78,7 @@ std::string system_name() {
     std::ifstream in("/etc/os-release");
     std::stringstream text;
     if (in) text << in.rdbuf();
-    std::string pretty = pretty_name(text.str());
+    std::string pretty = sysinfo::pretty_name(text.str());
     return pretty.empty() ? "Linux" : "Linux " + pretty;
 }
 
@@ -94,7 +95,7 @@ void os_info() {
     cell* text = string::from_utf8(stack::push_slot(), name);
     add_field(spec, "name", text);
     stack::pop(1);
-    cell arch = word::load(arch_word(u.machine));
+    cell arch = word::load(sysinfo::arch_word(u.machine));
     add_field(spec, "arch", &arch);
     cell v = tuple::make_value(3, version);
     add_field(spec, "version", &v);
@@ -108,36 +109,6 @@ void os_info() {
 // }==
 
 } // namespace
-
-const char* arch_word(std::string_view m) {
-    if (m == "x86_64" || m == "amd64") return "x86-64";
-    if (m.size() == 4 && m[0] == 'i' && m.substr(2) == "86") return "x86-32";
-    if (m == "aarch64" || m == "arm64" || m == "aarch64_be") return "ARM64";
-    if (m.substr(0, 3) == "arm") return "ARM";
-    if (m == "ia64") return "IA-64";
-    return "Unknown";
-}
-
-std::string pretty_name(std::string_view text) {
-    constexpr std::string_view KEY = "PRETTY_NAME=";
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(at, end - at);
-        at = end + 1;
-        if (line.substr(0, KEY.size()) != KEY) continue;
-        std::string_view v = line.substr(KEY.size());
-        if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) v = v.substr(1, v.size() - 2);
-        std::string out;
-        for (size_t i = 0; i < v.size(); i++) { // shell escapes: a backslash keeps the next character
-            if (v[i] == '\\' && i + 1 < v.size()) i++;
-            out += v[i];
-        }
-        return out;
-    }
-    return {};
-}
 
 void init() {
     runtime::define_routine("exists?", "[path [file!] return: [logic!]]", exists_q);

@@ -1,7 +1,7 @@
 // tests/unit/files_test.cpp: the file service where a transcript cannot look: what a
 // replacing write does to permission bits, links and temporary files, writes refused by the
 // file-size limit, unreadable files as an unprivileged user, streamed pipes, files too big
-// for a series, and the pieces of os-info.
+// for a series.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,7 +22,6 @@
 #include "datatypes/string.h"
 #include "eval/actions.h"
 #include "eval/interp.h"
-#include "library/file_routines.h"
 #include "runtime_fixture.h"
 
 using namespace zyl;
@@ -210,28 +209,4 @@ TEST_F(FilesTest, AFileTooBigForASeriesRaisesLimitHit) {
 }
 
 // }==
-// {== os-info's pieces
-
-TEST(OsInfo, ArchitectureWords) {
-    const std::pair<const char*, const char*> rows[] = {
-        {"x86_64", "x86-64"}, {"i686", "x86-32"}, {"i386", "x86-32"}, {"aarch64", "ARM64"},
-        {"armv7l", "ARM"},    {"ia64", "IA-64"},  {"riscv64", "Unknown"}, {"", "Unknown"},
-    };
-    for (auto [machine, word] : rows) EXPECT_STREQ(file_routines::arch_word(machine), word) << machine;
-}
-
-TEST(OsInfo, PrettyNameIsUnquoted) {
-    const std::pair<const char*, const char*> rows[] = {
-        {"NAME=x\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nID=debian\n", "Debian GNU/Linux 12 (bookworm)"},
-        {"PRETTY_NAME='Single'", "Single"},
-        {"PRETTY_NAME=Bare", "Bare"},
-        {"PRETTY_NAME=\"say \\\"hi\\\"\"", "say \"hi\""},
-        {"X_PRETTY_NAME=no\nNAME=y", ""},
-        {"", ""},
-    };
-    for (auto [text, name] : rows) EXPECT_EQ(file_routines::pretty_name(text), name) << text;
-}
-
-// }==
-
 } // namespace
