@@ -22,6 +22,7 @@
 #include "eval/natives.h"
 #include "eval/stack.h"
 #include "lexer/lexer.h"
+#include "library/file_routines.h"
 #include "library/predicates.h"
 #include "library/process_routines.h"
 #include "runtime/case.h"
@@ -134,6 +135,7 @@ void start() {
     process_routines::init();
     set_constant_words();
     predicates::init();
+    file_routines::init();
     collector::gc.active = true;
     eval_library();
 }

@@ -7,7 +7,12 @@
 #include "datatypes/file_url.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/core.h"
+#include "datatypes/float.h"
+#include "datatypes/integer.h"
+#include "eval/natives.h"
 #include "eval/stack.h"
+#include "services/files.h"
 #include "runtime/error.h"
 #include "runtime/platform/os.h"
 #include "runtime/unicode.h"
@@ -47,8 +52,14 @@ void mold_quoted(const cell* v, uint32_t from, uint32_t count, cell* out) {
 }
 
 [[noreturn]] void not_done() { error::raise(error::cat_internal, error::internal_not_done); }
-// The file service does not exist yet.
-[[noreturn]] void unavailable() { error::raise(error::cat_internal, error::internal_feature_na); }
+
+// The offset or count of a /part or /seek argument of read: its integer value (a float
+// truncated); -1 when the refinement is not used.
+int64_t count_of(const cell* arg) {
+    if (!arg) return -1;
+    if (arg->type() == T_float_) return static_cast<int64_t>(float_::get(arg));
+    return integer::get(arg);
+}
 
 } // namespace
 
@@ -102,20 +113,45 @@ int32_t mold(const cell* value, cell* buffer, bool, bool, bool, const cell* arg,
     return static_cast<int32_t>(std::max<int64_t>(int64_t(part) - written, INT32_MIN));
 }
 
-cell* delete_(cell*) { unavailable(); }
-
-cell* query(cell*) { unavailable(); }
-
-cell* rename(cell*, cell*) { unavailable(); }
-
-cell* read(cell*, const cell*, const cell*, bool, bool, bool, const cell* as) {
-    if (as) not_done();
-    unavailable();
+cell* delete_(cell* file) {
+    *file = logic::make_value(files::remove(file));
+    return file;
 }
 
-cell* write(cell*, cell*, bool, bool, bool, bool, const cell*, const cell*, const cell* allow, const cell* as) {
+// The modification date, which waits for date!; none for a missing file.
+cell* query(cell* file) {
+    int64_t seconds = 0;
+    int32_t nanoseconds = 0;
+    if (!files::modified(file, seconds, nanoseconds)) {
+        *file = none_value;
+        return file;
+    }
+    natives::not_yet_available("date!");
+}
+
+cell* rename(cell* from, cell* to) {
+    if (to->type() != T_file) error::raise(error::cat_script, error::script_invalid_arg, to);
+    *from = logic::make_value(files::rename(from, to));
+    return from;
+}
+
+// /info is not passed on; the service reads the whole file or lists the folder.
+cell* read(cell* source, const cell* part, const cell* seek, bool binary, bool lines, bool, const cell* as) {
+    if (as) not_done();
+    cell* out = stack::push_slot();
+    files::read(source, count_of(part), count_of(seek), binary, lines, out);
+    *source = *out;
+    stack::pop(1);
+    return source;
+}
+
+// Text goes out as UTF-8 with its LF line ends, binary or not.
+cell* write(cell* target, cell* data, bool, bool lines, bool, bool append, const cell* part, const cell* seek,
+            const cell* allow, const cell* as) {
     if (allow || as) not_done();
-    unavailable();
+    files::write(target, data, part, seek ? count_of(seek) : -1, append, lines);
+    *target = unset_value;
+    return target;
 }
 
 } // namespace

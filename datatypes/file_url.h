@@ -6,8 +6,9 @@
 // so they share every entry that treats them as text. A file! is a POSIX path: "/" separates
 // its parts, ":" is an ordinary character and there are no drive letters.
 //
-// Reading, writing, deleting, renaming and querying files and URLs reach the file and HTTP
-// services; until those exist the entries raise internal feature-na.
+// Reading, writing, deleting, renaming and querying files reach the file service
+// (services/files.h); URLs reach the HTTP service, which raises internal feature-na until
+// it exists.
 #pragma once
 
 #include <cstdint>

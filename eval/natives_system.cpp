@@ -4,6 +4,7 @@
 // They check their arguments and hand them to the services. A native whose service (or
 // result datatype) is not built yet refuses bad arguments as it will then, and raises
 // "<name> is not yet available" where it would call the service.
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -27,6 +28,7 @@
 #include "runtime/unicode.h"
 #include "runtime/unicode_text.h"
 #include "services/checksum.h"
+#include "services/files.h"
 
 namespace zyl::natives {
 
@@ -242,7 +244,8 @@ void get_env(int32_t check) {
     stack::keep();
 }
 
-// list-env: the environment as a map!, which is not built yet.
+// list-env: the environment as a map!, which is not built yet; its pairs come from
+// sysinfo::environment(environ) once map! exists.
 void list_env(int32_t check) {
     (void)check;
     not_yet_available("list-env");
@@ -288,10 +291,13 @@ void call_(int32_t check, int32_t wait_, int32_t show, int32_t console, int32_t 
     not_yet_available("call");
 }
 
-// size?: file
+// size?: file. none for a folder or a missing file; a size past integer! overflows.
 void size_q(int32_t check) {
     check_arg(check, ts_file, 0);
-    not_yet_available("size?");
+    int64_t size = files::size_of(stack::arg(0));
+    if (size > INT32_MAX) error::raise(error::cat_math, error::math_overflow);
+    cell r = size < 0 ? none_value : integer::make_value(int32_t(size));
+    stack::set_last_keep(&r);
 }
 
 // browse: url

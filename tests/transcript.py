@@ -6,13 +6,19 @@
 #                                is the output expected, in order; lines starting ";;" are
 #                                comments.
 #   transcript.py ZYL FILE.zyl   runs the script; its last line must read "N passed, 0 failed".
+#
+# Each runs in a new temporary folder of its own, removed afterwards, so tests that write
+# files neither meet each other's files nor leave any behind.
+import os
 import subprocess
 import sys
+import tempfile
 
 
 def run(zyl, args, stdin):
-    p = subprocess.run([zyl] + args, input=stdin.encode(), stdout=subprocess.PIPE,
-                       stderr=subprocess.STDOUT, timeout=120)
+    with tempfile.TemporaryDirectory(prefix="zyl-test-") as folder:
+        p = subprocess.run([zyl] + args, input=stdin.encode(), stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT, timeout=120, cwd=folder)
     return p.returncode, p.stdout.decode("utf-8", "replace")
 
 
@@ -57,7 +63,7 @@ def script(zyl, path):
 
 
 def main():
-    zyl, path = sys.argv[1], sys.argv[2]
+    zyl, path = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
     sys.exit(transcript(zyl, path) if path.endswith(".txt") else script(zyl, path))
 
 

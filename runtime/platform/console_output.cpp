@@ -157,6 +157,8 @@ int set_output_fd(int fd) {
     return old;
 }
 
+int output_fd() { return out.fd; }
+
 bool is_console() { return out.console; }
 
 void write_latin1(const uint8_t* text, size_t bytes) { write_units<1>(text, bytes, false); }

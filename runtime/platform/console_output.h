@@ -31,6 +31,8 @@ void init_attributes();
 // Sends the writers' output to [fd] instead (tests use pipes and pseudo-terminals); returns
 // the previous descriptor.
 int set_output_fd(int fd);
+// The descriptor the writers use.
+int output_fd();
 // True when the output descriptor is a terminal.
 bool is_console();
 

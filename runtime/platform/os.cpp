@@ -47,6 +47,8 @@ void init_io() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, nullptr);
+    // Past the file-size limit a write fails with EFBIG and is reported, like a full disk.
+    sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 const char* get_current_dir(size_t* length) {

@@ -9,8 +9,8 @@
 
 namespace zyl::os {
 
-// Prepares console output; a write to a closed pipe then fails quietly instead of ending
-// the process with SIGPIPE.
+// Prepares console output; a write to a closed pipe, or past the file-size limit, then fails
+// with an error instead of ending the process with SIGPIPE or SIGXFSZ.
 void init_io();
 
 // The current folder as an absolute path, [length] set to its bytes; the text lives in a
