@@ -10,6 +10,7 @@
 #include "datatypes/function.h"
 #include "datatypes/core.h"
 #include "datatypes/init.h"
+#include "datatypes/system_fields.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -108,6 +109,7 @@ void start() {
     words::build();
     words::build_refinements();
     words::build_issue();
+    system_fields::init();
     natives::init();
     owner::init();
     stack::create(symbol::make("<body>"), symbol::make("<anon>"));

@@ -509,7 +509,10 @@ char* two_digits(char* out, int32_t n) {
 }
 
 // d-Mon-yyyy[/time[+hh:mm]]; negative years use "/" and a leading "-".
-int32_t form_value(const cell* d, cell* buffer, int32_t part) {
+int32_t form_value(const cell* value, cell* buffer, int32_t part) {
+    // A copy: appending allocates, and [value] may lie in a block that moves.
+    const cell copy = *value;
+    const cell* d = &copy;
     char text[40];
     int32_t year = year_of(d);
     char sep = year < 0 ? '/' : '-';

@@ -420,9 +420,11 @@ cell from_block(const cell* spec) {
     if (v >= end || end - v > 3) bad_make_arg(spec);
     int32_t currency = 0;
     if (v->type() == T_word) {
-        currency = find_currency(v);
-        if (currency < 0) bad_make_arg(v);
-        v++;
+        cell w = *v; // no pointer into the block is needed across the look-up
+        currency = find_currency(&w);
+        if (currency < 0) bad_make_arg(&w);
+        v = reinterpret_cast<const cell*>(memory::buffer_of(spec->w2)->head) + spec->w1 + 1;
+        end = reinterpret_cast<const cell*>(memory::buffer_of(spec->w2)->tail);
     }
     if (v >= end || (v->type() != T_integer && v->type() != T_float_)) bad_make_arg(v < end ? v : spec);
     bool integral = v->type() == T_integer;

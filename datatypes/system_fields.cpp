@@ -19,17 +19,17 @@ constexpr const char* PATHS[][MAX_STEPS] = {
 uint32_t system_symbol;
 uint32_t symbols[3][MAX_STEPS]; // interned on first use
 
-void intern() {
+} // namespace
+
+void init() {
     system_symbol = symbol::make("system");
     for (int f = 0; f < 3; f++)
         for (int i = 0; PATHS[f][i]; i++) symbols[f][i] = symbol::make(PATHS[f][i]);
 }
 
-} // namespace
-
 const cell* get(field f) {
     if (!context::global()) return nullptr;
-    if (!system_symbol) intern();
+    if (!system_symbol) init();
     const cell* v = context::global_value(system_symbol);
     for (int i = 0; v && PATHS[f][i]; i++) {
         if (!object::is_object_type(v->type())) return nullptr;

@@ -10,9 +10,12 @@ namespace zyl::system_fields {
 // The fields read, by path below `system`.
 enum field : int { LOCALE_MONTHS, LOCALE_CURRENCY_LIST, OPTIONS_MONEY_DIGITS };
 
+// Interns the field names, so that get allocates nothing afterwards. Needs the symbol table.
+void init();
+
 // The value of [f], or null while `system` (or an object on the way) does not exist. The
-// slot may move at the next allocation: callers copy what they need first. May allocate
-// (the field names are interned on first use).
+// slot may move at the next allocation: callers copy what they need first. Allocates only
+// when init has not run (the names are then interned on first use).
 const cell* get(field f);
 
 } // namespace zyl::system_fields

@@ -43,8 +43,13 @@ bool check_amount(const uint8_t* a, size_t n, size_t& point) {
 } // namespace
 
 void load_money(state& st, size_t start, size_t end, uint32_t, int mode) {
-    const uint8_t* p = st.base + start;
-    const uint8_t* e = st.base + end;
+    // A copy: the constructor may look the currency up in `system`, and the input may be a
+    // series that moves. No valid money text is that long.
+    uint8_t text[64];
+    if (end - start > sizeof text) throw_error(st, start, T_money);
+    std::memcpy(text, st.base + start, end - start);
+    const uint8_t* p = text;
+    const uint8_t* e = text + (end - start);
     money_parts m{};
     if (p < e && (*p == '+' || *p == '-')) m.negative = *p++ == '-';
     if (e - p >= 4 && letter(p[0]) && letter(p[1]) && letter(p[2]) && p[3] == '$') {
