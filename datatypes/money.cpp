@@ -91,6 +91,17 @@ cell* make_at(cell* c, bool negative, uint32_t currency, units m) {
     return c;
 }
 
+bool make_from_bytes(cell* c, bool negative, uint32_t currency, const uint8_t* digits) {
+    for (int i = 0; i < 11; i++) {
+        if ((digits[i] >> 4) > 9 || (digits[i] & 15) > 9) return false;
+    }
+    cell v{T_money, 0, 0, 0};
+    bytes_of(&v)[0] = static_cast<uint8_t>(currency);
+    std::memcpy(bytes_of(&v) + 1, digits, 11);
+    make_at(c, negative, currency, magnitude(&v)); // clears the sign of a zero
+    return true;
+}
+
 int32_t sign_of(const cell* c) {
     if (magnitude(c) == 0) return 0;
     return get_sign(c) ? -1 : 1;

@@ -34,6 +34,9 @@ units magnitude(const cell* c);
 // Makes [c] the money of [negative], [currency] and magnitude [m] (below 10^22); a zero
 // amount gets no sign.
 cell* make_at(cell* c, bool negative, uint32_t currency, units m);
+// Makes [c] from a stored record: [negative], [currency] and the 11 digit bytes [digits];
+// false (and [c] untouched) when a nibble is not a decimal digit.
+bool make_from_bytes(cell* c, bool negative, uint32_t currency, const uint8_t* digits);
 // -1, 0 or 1 by the amount's sign.
 int32_t sign_of(const cell* c);
 

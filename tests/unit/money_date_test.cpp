@@ -91,6 +91,12 @@ TEST_F(MoneyDateTest, DigitsArePackedHighNibbleFirstFromPositionOne) {
     money::make_at(&c, true, 0, 0);
     EXPECT_EQ(c.header, uint32_t(T_money));
     EXPECT_EQ(money::sign_of(&c), 0);
+    // Stored records: the same bytes back, a nibble above 9 refused.
+    cell r;
+    EXPECT_TRUE(money::make_from_bytes(&r, true, 3, expected));
+    EXPECT_TRUE(money::magnitude(&r) == m && money::get_sign(&r) && money::get_currency(&r) == 3);
+    uint8_t bad[11] = {0x1A};
+    EXPECT_FALSE(money::make_from_bytes(&r, false, 0, bad));
 }
 
 TEST_F(MoneyDateTest, TextGroupsOnlyWhenAskedAndCutsTheFraction) {
