@@ -13,6 +13,7 @@
 #include "datatypes/function.h"
 #include "datatypes/core.h"
 #include "datatypes/init.h"
+#include "datatypes/system_fields.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
@@ -125,6 +126,7 @@ void start() {
     words::build();
     words::build_refinements();
     words::build_issue();
+    system_fields::init();
     natives::init();
     owner::init();
     checksum::init();

@@ -11,6 +11,7 @@
 #include "datatypes/core.h"
 #include "datatypes/error.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "eval/stack.h"
@@ -548,6 +549,7 @@ cell* make(cell* proto, cell* spec, uint8_t type) {
     case T_percent:
     case T_time: d = get(spec); break;
     case T_binary: d = from_binary(spec); break;
+    case T_money: d = money::to_float(spec); break;
     case T_block:
     case T_paren:
     case T_hash: d = from_block(spec, type); break;

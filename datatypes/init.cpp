@@ -8,11 +8,13 @@
 #include "datatypes/char.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
+#include "datatypes/date.h"
 #include "datatypes/error.h"
 #include "datatypes/file_url.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
+#include "datatypes/money.h"
 #include "datatypes/issue.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -75,6 +77,8 @@ void init_all() {
     time::init();     // time!
     tag::init();      // tag!
     email::init();    // email!
+    date::init();     // date!
+    money::init();    // money!
     point2D::init();  // point2D!
     point3D::init();  // point3D!
     // Then, as they exist: series! block! binary! integer! symbol! context! word!

@@ -7,6 +7,8 @@
 
 #include "datatypes/action_types.h"
 #include "datatypes/core.h"
+#include "datatypes/date.h"
+#include "datatypes/money.h"
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/string.h"
@@ -144,6 +146,15 @@ int32_t to_value(const cell* spec) {
     case T_percent: return truncate_checked(std::trunc(float_::get(spec)));
     case T_time: return truncate_checked(std::round(float_::get(spec))); // half away from zero
     case T_binary: return from_binary(spec);
+    case T_money: return money::to_integer(spec);
+    case T_date: {
+        int64_t seconds = date::to_epoch_seconds(spec);
+        if (seconds < INT32_MIN || seconds > INT32_MAX) {
+            cell t = datatype::make_value(T_integer);
+            error::raise(error::cat_script, error::script_type_limit, &t);
+        }
+        return static_cast<int32_t>(seconds);
+    }
     default: break;
     }
     if (!is_text_type(spec->type())) bad_to_arg(spec);

@@ -4,6 +4,8 @@
 #include "datatypes/bitset.h"
 #include "datatypes/block.h"
 #include "datatypes/core.h"
+#include "datatypes/date.h"
+#include "datatypes/float.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "eval/actions.h"
@@ -63,7 +65,8 @@ void set_operation(bool case_, int32_t skip, int32_t code) {
     case T_date:
         // Two dates have a difference (a time!) but no union.
         if (code != SET_DIFFERENCE) actions::missing_action(T_date);
-        not_yet_available("difference of dates");
+        *a = float_::make_value(date::difference(a, stack::arg(1)), T_time);
+        break;
     default: actions::missing_action(a->type());
     }
     stack::keep();

@@ -12,6 +12,7 @@
 
 #include "datatypes/binary.h"
 #include "datatypes/core.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
@@ -140,13 +141,6 @@ clock_reading read_clock(bool utc, bool precise) {
     }
 }
 
-// The continuous day number of a date (1 March of year 0 counts from 0).
-int64_t day_number(int64_t year, int64_t month, int64_t day) {
-    int64_t m = (month + 9) % 12;
-    int64_t y = year - m / 10;
-    return 365 * y + y / 4 - y / 100 + y / 400 + (m * 306 + 5) / 10 + (day - 1);
-}
-
 // }==
 // {== Natives
 
@@ -252,26 +246,25 @@ void list_env(int32_t check) {
 }
 
 // now [/year] [/month] [/day] [/time] [/zone] [/date] [/weekday] [/yearday] [/precise] [/utc]
-void now(int32_t check, int32_t year, int32_t month, int32_t day, int32_t time_, int32_t zone, int32_t date,
+void now(int32_t check, int32_t year, int32_t month, int32_t day, int32_t time_, int32_t zone, int32_t date_,
          int32_t weekday, int32_t yearday, int32_t precise, int32_t utc) {
     (void)check;
-    const int32_t asked[] = {year, month, day, time_, zone, date, weekday, yearday, precise};
+    const int32_t asked[] = {year, month, day, time_, zone, date_, weekday, yearday, precise};
     int32_t used = 0;
     for (int32_t r : asked) used += r >= 0;
     // One field at a time; /precise goes alone or with /time.
     if (used >= 2 && !(used == 2 && time_ >= 0 && precise >= 0))
         error::raise(error::cat_script, error::script_bad_refines);
-    if (date >= 0 || used == 0 || (used == 1 && precise >= 0)) not_yet_available("date!");
     clock_reading c = read_clock(utc >= 0, precise >= 0);
-    cell r = none_value;
-    if (year >= 0) r = integer::make_value(c.year);
-    if (month >= 0) r = integer::make_value(c.month);
-    if (day >= 0) r = integer::make_value(c.day);
-    if (time_ >= 0) time::make_at(c.local, &r);
-    if (zone >= 0) time::make_at(c.zone, &r);
-    int64_t days = day_number(c.year, c.month, c.day);
-    if (weekday >= 0) r = integer::make_value(int32_t((days + 2) % 7 + 1));
-    if (yearday >= 0) r = integer::make_value(int32_t(days - day_number(c.year, 1, 1) + 1));
+    cell d;
+    date::make_at(&d, c.year, c.month, c.day, c.local, int32_t(c.zone / 60.0), date_ < 0);
+    cell r = d;
+    const int32_t fields[] = {year, month, day, zone, time_, weekday, yearday};
+    constexpr int32_t numbers[] = {date::F_YEAR, date::F_MONTH,   date::F_DAY,    date::F_ZONE,
+                                   date::F_TIME, date::F_WEEKDAY, date::F_YEARDAY};
+    for (int i = 0; i < 7; i++) {
+        if (fields[i] >= 0) date::get_field(&d, numbers[i], &r);
+    }
     stack::set_last_keep(&r);
 }
 

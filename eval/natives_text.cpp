@@ -11,6 +11,7 @@
 #include "datatypes/binary.h"
 #include "datatypes/block.h"
 #include "datatypes/core.h"
+#include "datatypes/money.h"
 #include "datatypes/file_url.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -258,12 +259,18 @@ void as_point3d(int32_t check) {
     stack::set_last_keep(&p);
 }
 
-// as-money: currency amount. money! is not built yet.
+// as-money: currency amount. The amount converts as make money! converts it.
 void as_money(int32_t check) {
     static constexpr cell ts_word = typeset::of({T_word});
     check_arg(check, ts_word, 0);
     check_arg(check, ts_number, 1);
-    not_yet_available("as-money");
+    int32_t currency = money::find_currency(stack::arg(0));
+    if (currency < 0) error::raise(error::cat_script, error::script_bad_denom, stack::arg(0));
+    const cell* amount = stack::arg(1);
+    cell m = amount->type() == T_integer ? money::from_integer(integer::get(amount))
+                                         : money::from_float(float_::get(amount), true);
+    money::make_at(&m, money::get_sign(&m), uint32_t(currency), money::magnitude(&m));
+    stack::set_last_keep(&m);
 }
 
 // as: type spec. The spec's series seen as another type of its own class.

@@ -294,6 +294,4 @@ void load_time(state& st, size_t start, size_t end, uint32_t, int mode) {
 
 // }==
 
-void load_pending(state& st, size_t start, size_t, uint32_t, int) { throw_error(st, start, types[st.final_state]); }
-
 } // namespace zyl::lexer

@@ -36,8 +36,10 @@ void load_binary(state& st, size_t start, size_t end, uint32_t flags, int mode);
 void load_pair(state& st, size_t start, size_t end, uint32_t flags, int mode);
 void load_point(state& st, size_t start, size_t end, uint32_t flags, int mode);
 void load_tuple(state& st, size_t start, size_t end, uint32_t flags, int mode);
-// The token kinds whose datatypes cannot hold a value yet: `invalid` for the token's type.
-void load_pending(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_money(state& st, size_t start, size_t end, uint32_t flags, int mode);
+void load_date(state& st, size_t start, size_t end, uint32_t flags, int mode);
+// Makes [out] the date written in the [n] bytes of [text]; false when they are no valid date.
+bool read_date_text(const uint8_t* text, size_t n, cell* out);
 
 // Pushes [v] as the loaded value, with the new-line flag when LFs preceded the token.
 void push_loaded(state& st, const cell& v);

@@ -321,11 +321,11 @@ const routine loaders[FINAL_COUNT] = {
     load_float,         // 88
     load_special_float, // 89
     load_tuple,         // 90
-    load_pending,       // 91 date
+    load_date,          // 91 date
     load_pair,          // 92
     load_point,         // 93
     load_time,          // 94
-    load_pending,       // 95 money
+    load_money,         // 95 money
     load_tag,           // 96
     load_url,           // 97
     load_email,         // 98

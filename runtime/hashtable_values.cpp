@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "datatypes/date.h"
 #include "datatypes/header_flags.h"
 #include "datatypes/symbol.h"
 #include "eval/actions.h"
@@ -69,6 +70,13 @@ uint32_t money_hash(const cell* v) {
     return hash::murmur3(&c, sizeof c);
 }
 
+// A date by its instant, so dates that compare equal across zones hash alike.
+uint32_t date_hash(const cell* v) {
+    double instant = date::instant_of(v);
+    if (instant == 0) instant = 0; // -0.0 and 0.0 are one instant
+    return hash::murmur3(&instant, sizeof instant);
+}
+
 uint32_t symbol_hash(const cell* v) {
     series_buffer* b = memory::buffer_of(v->w3);
     return hash::murmur3_lower(b->head, b->used_bytes());
@@ -97,7 +105,8 @@ uint32_t hash_value(const cell* v, bool case_sensitive) {
     case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path:
     case T_hash: case T_image:
         return words_hash(v, 1, 2);
-    case T_op: case T_function: case T_triple: case T_typeset: case T_date: return words_hash(v, 1, 3);
+    case T_op: case T_function: case T_triple: case T_typeset: return words_hash(v, 1, 3);
+    case T_date: return date_hash(v);
     case T_tuple: return tuple_hash(v);
     case T_binary: return binary_hash(v);
     case T_money: return money_hash(v);

@@ -5,6 +5,7 @@
 
 #include "datatypes/action_types.h"
 #include "datatypes/char.h"
+#include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
 #include "datatypes/string.h"
@@ -265,7 +266,10 @@ TEST_F(CharTimeTest, TimeArithmetic) {
     EXPECT_TRUE(raises(error::cat_script, error::script_not_related, [] { math(A_multiply, T(60), T(30)); }));
     EXPECT_TRUE(raises(error::cat_script, error::script_not_related,
                        [] { math(A_subtract, T(60), cell{T_date, 0, 0, 0}); }));
-    EXPECT_TRUE(raises(error::cat_script, error::script_invalid_type, [] { math(A_add, T(60), cell{T_date, 0, 0, 0}); }));
+    cell d;
+    date::make_at(&d, 2021, 1, 1, 0.0, 0, false);
+    cell later = math(A_add, T(60), d); // date! does the sum
+    EXPECT_TRUE(later.type() == T_date && date::has_time(&later) && date::time_of(&later) == 60.0);
     EXPECT_TRUE(raises(error::cat_script, error::script_invalid_type, [] { math(A_add, T(60), C('A')); }));
     EXPECT_EQ(datatype::action(T_time, A_power), nullptr);
     cell n = T(60);
