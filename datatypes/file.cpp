@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "datatypes/date.h"
 #include "datatypes/file_url.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -118,7 +119,7 @@ cell* delete_(cell* file) {
     return file;
 }
 
-// The modification date, which waits for date!; none for a missing file.
+// The modification date as a UTC date!; none for a missing file.
 cell* query(cell* file) {
     int64_t seconds = 0;
     int32_t nanoseconds = 0;
@@ -126,7 +127,13 @@ cell* query(cell* file) {
         *file = none_value;
         return file;
     }
-    natives::not_yet_available("date!");
+    int64_t days = date::floor_div(seconds, 86400);
+    int64_t rest = seconds - days * 86400;
+    int64_t year = 0;
+    int32_t month = 0, day = 0;
+    date::days_to_date(date::date_to_days(1970, 1, 1) + days, year, month, day);
+    return date::make_at_hms(file, year, month, day, int32_t(rest / 3600), int32_t(rest / 60 % 60),
+                             int32_t(rest % 60), nanoseconds);
 }
 
 cell* rename(cell* from, cell* to) {
