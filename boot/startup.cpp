@@ -29,6 +29,7 @@
 #include "runtime/platform/console_output.h"
 #include "runtime/platform/os.h"
 #include "runtime/words.h"
+#include "services/compress.h"
 #include "services/random.h"
 
 namespace zyl::runtime {
@@ -110,6 +111,7 @@ void start() {
     words::build_issue();
     natives::init();
     owner::init();
+    compress::init_method_words();
     stack::create(symbol::make("<body>"), symbol::make("<anon>"));
     lexer::init();
     interp::init();

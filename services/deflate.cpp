@@ -158,7 +158,8 @@ struct deflater {
     uint32_t dist_freq[FIXED_DIST];
     uint32_t syms[BLOCK_SYMBOLS]; // a literal byte, or distance << 8 | (length - 3)
     int32_t head[WINDOW];
-    int32_t prev[WINDOW];
+    uint16_t prev[WINDOW]; // distance back to the previous position of the same hash; 0: none near
+
 };
 
 // Hash of the three bytes at [p]; with 5 bits a byte it is the rolling hash of the window.
@@ -170,9 +171,16 @@ inline uint32_t hash3(const uint8_t* p, uint32_t mask) {
 inline int32_t insert(deflater& d, size_t p) {
     uint32_t h = hash3(d.in + p, d.hash_mask);
     int32_t cand = d.head[h];
-    d.prev[p & WMASK] = cand;
+    size_t back = p - size_t(cand); // cand is -1 when none: then far beyond the window
+    d.prev[p & WMASK] = uint16_t(cand >= 0 && back <= MAX_DIST ? back : 0);
     d.head[h] = int32_t(p);
     return cand;
+}
+
+inline uint16_t load16(const uint8_t* p) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
 }
 
 // Length of the common run of [a] and [b], from byte 2 up to [max].
@@ -198,23 +206,28 @@ unsigned longest_match(deflater& d, size_t p, int32_t cand, unsigned prev_len, u
     if (prev_len >= d.lp.good) chain >>= 2;
     unsigned nice = std::min<unsigned>(d.lp.nice, max);
     int32_t limit = p > MAX_DIST ? int32_t(p - MAX_DIST) : 0;
-    const uint8_t* s = d.in + p;
+    const uint8_t* in = d.in;
+    const uint8_t* s = in + p;
+    const uint16_t* prev = d.prev;
     unsigned best = prev_len;
-    uint8_t end0 = s[best - 1], end1 = s[best];
+    uint16_t start = load16(s), end = load16(s + best - 1); // a longer match agrees on both
     bool found = false;
-    do {
-        const uint8_t* m = d.in + cand;
-        if (m[best] != end1 || m[best - 1] != end0 || m[0] != s[0] || m[1] != s[1]) continue;
-        unsigned len = common_length(m, s, max);
-        if (len > best) {
-            best = len;
-            dist = uint32_t(p - size_t(cand));
-            found = true;
-            if (len >= nice) break;
-            end0 = s[best - 1];
-            end1 = s[best];
+    for (;;) {
+        const uint8_t* m = in + cand;
+        if (load16(m + best - 1) == end && load16(m) == start) {
+            unsigned len = common_length(m, s, max);
+            if (len > best) {
+                best = len;
+                dist = uint32_t(p - size_t(cand));
+                found = true;
+                if (len >= nice) break;
+                end = load16(s + best - 1);
+            }
         }
-    } while ((cand = d.prev[uint32_t(cand) & WMASK]) >= limit && --chain != 0);
+        uint32_t back = prev[uint32_t(cand) & WMASK];
+        cand -= int32_t(back);
+        if (!back || cand < limit || --chain == 0) break;
+    }
     return found ? best : 2;
 }
 
