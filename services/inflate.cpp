@@ -189,10 +189,12 @@ inline void copy_match(inflater& s, size_t len, size_t dist) {
         for (size_t i = 0; i < len; i += 8) std::memcpy(d + i, src + i, 8);
     } else if (op + len <= s.cap) {
         uint8_t* d = s.out + op;
-        if (dist == 1) std::memset(d, d[-1], len);
-        else for (size_t i = 0; i < len; i++) d[i] = d[i - dist];
+        const uint8_t* src = d - dist;
+        if (dist == 1) std::memset(d, *src, len);
+        else for (size_t i = 0; i < len; i++) d[i] = src[i];
     } else {
-        for (size_t i = 0; i < len && op + i < s.cap; i++) s.out[op + i] = s.out[op + i - dist];
+        const uint8_t* src = s.out + (op - dist);
+        for (size_t i = 0; i < len && op + i < s.cap; i++) s.out[op + i] = src[i];
     }
 }
 
