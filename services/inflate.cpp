@@ -192,7 +192,7 @@ inline void copy_match(inflater& s, size_t len, size_t dist) {
         const uint8_t* src = d - dist;
         if (dist == 1) std::memset(d, *src, len);
         else for (size_t i = 0; i < len; i++) d[i] = src[i];
-    } else {
+    } else if (op < s.cap) { // the copy runs past the capacity: only its head is stored
         const uint8_t* src = s.out + (op - dist);
         for (size_t i = 0; i < len && op + i < s.cap; i++) s.out[op + i] = src[i];
     }
