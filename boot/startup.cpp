@@ -36,6 +36,7 @@
 #include "runtime/platform/os.h"
 #include "runtime/words.h"
 #include "services/checksum.h"
+#include "services/compress.h"
 #include "services/random.h"
 
 namespace zyl::runtime {
@@ -130,6 +131,7 @@ void start() {
     natives::init();
     owner::init();
     checksum::init();
+    compress::init_method_words();
     stack::create(symbol::make("<body>"), symbol::make("<anon>"));
     lexer::init();
     interp::init();

@@ -30,6 +30,7 @@
 #include "runtime/unicode_text.h"
 #include "services/checksum.h"
 #include "services/files.h"
+#include "services/compress.h"
 
 namespace zyl::natives {
 
@@ -139,6 +140,46 @@ clock_reading read_clock(bool utc, bool precise) {
         return {static_cast<int32_t>(packed) >> 17, int32_t((packed >> 12) & 15), int32_t((packed >> 7) & 31), local,
                 zone};
     }
+}
+
+// }==
+// {== Compression
+
+// The compression method that argument 1 names; an unknown word raises invalid-arg with it.
+int compression_method() {
+    const cell* w = stack::arg(1);
+    int m = compress::method_of(w->w2);
+    if (m == compress::M_COUNT) error::raise(error::cat_script, error::script_invalid_arg, w);
+    return m;
+}
+
+// A codec result that is not a size request: an output past the largest buffer is out of
+// memory, as making that binary would be; anything else is bad data (argument 0).
+[[noreturn]] void codec_failed(int r) {
+    if (r == compress::TOO_LARGE) error::raise(error::cat_internal, error::internal_no_memory);
+    error::raise(error::cat_script, error::script_invalid_data, stack::arg(0));
+}
+
+// Runs [codec] (output, size) into a new binary! of [capacity], and once more with the size
+// it asks for; the binary becomes the result. The binary is made before the codec runs, so
+// no series moves while the codec holds pointers into them.
+template <typename F> void fill_binary(uint64_t capacity, F codec) {
+    for (int attempt = 0; attempt < 2; attempt++) {
+        if (capacity > MAX_BUFFER_BYTES) error::raise(error::cat_internal, error::internal_no_memory);
+        cell* out = binary::make_at(stack::push_slot(), uint32_t(capacity));
+        series_buffer* b = memory::buffer_of(out->w2);
+        size_t size = size_t(capacity);
+        int r = codec(b->head, size);
+        if (r == compress::OK) {
+            b->tail = b->head + size;
+            stack::set_last_keep(out);
+            return;
+        }
+        stack::pop(1);
+        if (r != compress::TOO_SMALL) codec_failed(r);
+        capacity = size;
+    }
+    codec_failed(compress::MALFORMED);
 }
 
 // }==
@@ -304,7 +345,31 @@ void compress(int32_t check, int32_t level) {
     check_arg(check, ts_compress_data, 0);
     check_arg(check, ts_word, 1);
     check_refinement(check, ts_integer, level);
-    not_yet_available("compress");
+    int m = compression_method();
+    int lvl = -1;
+    if (level >= 0) {
+        const cell* l = stack::arg(static_cast<uint32_t>(level));
+        lvl = integer::get(l);
+        if (lvl < 1 || lvl > (m == compress::M_ZSTD ? 19 : 9)) error::raise(error::cat_script, error::script_out_of_range, l);
+    }
+    if (m == compress::M_ZSTD) not_yet_available("zstd");
+    cell* data = stack::arg(0);
+    bool bytes = data->type() == T_binary;
+    std::vector<uint8_t> text; // a C++ copy: the conversion buffer would move under the output's allocation
+    size_t length;
+    if (bytes) {
+        length = binary::rs_length_q(data);
+    } else {
+        int64_t n = -1;
+        node_id conv = 0;
+        const uint8_t* utf8 = unicode::to_utf8(data, n, conv);
+        text.assign(utf8, utf8 + n);
+        length = text.size();
+    }
+    fill_binary(compress::compress_capacity(length), [&](uint8_t* out, size_t& size) {
+        const uint8_t* in = bytes ? binary::head_pointer(data) : text.data();
+        return compress::compress_with(m, out, size, in, length, lvl);
+    });
 }
 
 // decompress: data method [/size sz]
@@ -312,7 +377,25 @@ void decompress(int32_t check, int32_t size) {
     check_arg(check, ts_binary, 0);
     check_arg(check, ts_word, 1);
     check_refinement(check, ts_integer, size);
-    not_yet_available("decompress");
+    int m = compression_method();
+    if (m == compress::M_ZSTD) not_yet_available("zstd");
+    cell* data = stack::arg(0);
+    size_t length = binary::rs_length_q(data);
+    uint64_t capacity = 0;
+    if (size >= 0) {
+        int32_t claim = integer::get(stack::arg(static_cast<uint32_t>(size)));
+        if (claim > 0) capacity = compress::capped_claim(uint64_t(claim), length);
+    }
+    auto decode = [&](uint8_t* out, size_t& produced) {
+        return compress::decompress_with(m, out, produced, binary::head_pointer(data), length, MAX_BUFFER_BYTES);
+    };
+    if (compress::decompress_measures(m, capacity, length)) {
+        size_t need = 0;
+        int r = decode(nullptr, need);
+        if (r != compress::OK && r != compress::TOO_SMALL) codec_failed(r);
+        capacity = need;
+    }
+    fill_binary(capacity, decode);
 }
 
 // }==

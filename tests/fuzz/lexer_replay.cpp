@@ -1,24 +1,15 @@
 // tests/fuzz/lexer_replay.cpp: a replay driver for the lexer's fuzz target, for builds without
 // libFuzzer: runs every file of a corpus folder, then inputs mutated from them with a fixed
-// seed (token fragments spliced in, bytes flipped, cut and joined), within a time budget.
-// Usage: zyl-lexer-replay CORPUS_DIR [INPUTS [SECONDS]]
-#include <algorithm>
-#include <chrono>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <string>
-#include <vector>
+// seed (token fragments spliced in, bytes flipped, cut and joined), within a time budget
+// (the loop is replay.h).
+// Usage: zyl-lexer-replay CORPUS_DIR [INPUTS [SECONDS [MS_PER_INPUT]]]
+#include <cstring>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+#include "tests/fuzz/replay.h"
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
+using zyl::fuzz::bytes;
 
 // Pieces of the syntax that random bytes rarely hit.
 const char* const fragments[] = {
@@ -32,11 +23,6 @@ const char* const fragments[] = {
     "#{00}", "#{", "2#{", "64#{", "16#{", "AQI=", "=", "^(22)", "^(null)", "}", "$1", "1-Jan-2000", "#[",
     "USD$", "$1'000.12345", "2000-W01-1", "2000-032", "20000101T1200Z", "/10:00:30.5+05:30", "-Feb-", "/-0005",
 };
-
-bytes read_file(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 bytes mutate(const std::vector<bytes>& corpus, std::mt19937_64& rng) {
     bytes b = corpus.empty() ? bytes{} : corpus[rng() % corpus.size()];
@@ -74,32 +60,4 @@ bytes mutate(const std::vector<bytes>& corpus, std::mt19937_64& rng) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s CORPUS_DIR [INPUTS [SECONDS]]\n", argv[0]);
-        return 2;
-    }
-    long inputs = argc > 2 ? std::atol(argv[2]) : 20000;
-    double budget = argc > 3 ? std::atof(argv[3]) : 45.0;
-    std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator(argv[1]))
-        if (e.is_regular_file()) files.push_back(e.path());
-    std::sort(files.begin(), files.end());
-    std::vector<bytes> corpus;
-    for (const auto& f : files) {
-        corpus.push_back(read_file(f));
-        LLVMFuzzerTestOneInput(corpus.back().data(), corpus.back().size());
-    }
-    std::mt19937_64 rng(20260101);
-    auto start = std::chrono::steady_clock::now();
-    long done = 0;
-    for (; done < inputs; done++) {
-        bytes b = mutate(corpus, rng);
-        LLVMFuzzerTestOneInput(b.data(), b.size());
-        if (done % 256 == 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > budget)
-            break;
-    }
-    std::printf("lexer replay: %zu corpus files and %ld generated inputs, no failure\n", files.size(), done);
-    return 0;
-}
+int main(int argc, char** argv) { return zyl::fuzz::replay_main(argc, argv, mutate, 20260101, 20000, 45.0); }
