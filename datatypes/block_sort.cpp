@@ -84,35 +84,20 @@ uint32_t compare_offset(const cell* cmp, const cell* skip, bool all, uint32_t si
     string::detail::invalid_refine(words::refs.compare, cmp);
 }
 
-// The comparator's arguments for two records of [size] cells held in [records]: their first
-// cells, or with /all two blocks holding the whole records (made once a sort, refilled at each
-// call). /reverse exchanges the two.
+// The comparator's arguments for records of [size] cells held in block [records]: their first
+// cells, or with /all two blocks holding the whole records; /reverse exchanges the two.
 struct record_arguments final : sort_call::arguments {
     const cell* records;
-    const cell* x_block; // null without /all
-    const cell* y_block;
     uint32_t size;
-    bool reverse;
 
-    void fill(const cell* blk, uint32_t r) {
-        cell b = *blk;
+    cell first(uint32_t r) override { return cells_of(records->w2)[r * size]; }
+    void fill(const cell* scratch, uint32_t r) override {
+        cell b = *scratch;
         rs_clear(&b);
         for (uint32_t j = 0; j < size; j++) {
             cell c = cells_of(records->w2)[r * size + j]; // re-read: appending may move buffers
-            series::append_value(blk->w2, c);
+            series::append_value(scratch->w2, c);
         }
-    }
-    void make(uint32_t a, uint32_t b, cell* x, cell* y) override {
-        if (reverse) std::swap(a, b);
-        if (!x_block) {
-            *x = cells_of(records->w2)[a * size];
-            *y = cells_of(records->w2)[b * size];
-            return;
-        }
-        fill(x_block, a);
-        fill(y_block, b);
-        *x = *x_block;
-        *y = *y_block;
     }
     int32_t order(const cell* answer) override { return sort_call::block_order(answer); }
 };
@@ -131,13 +116,14 @@ void sort_by_function(cell* series, const cell* fn, uint32_t start, uint32_t len
     }
     record_arguments args;
     args.records = records;
-    args.x_block = all ? push_new(static_cast<int32_t>(size)) : nullptr;
-    args.y_block = all ? push_new(static_cast<int32_t>(size)) : nullptr;
     args.size = size;
-    args.reverse = reverse;
-    std::vector<uint32_t> order(len / size);
-    for (uint32_t i = 0; i < order.size(); i++) order[i] = i;
-    if (!sort_call::sort(order, fn, args, stable)) return; // the exit goes on from here
+    args.swap = reverse;
+    if (all) {
+        args.x_scratch = push_new(static_cast<int32_t>(size));
+        args.y_scratch = push_new(static_cast<int32_t>(size));
+    }
+    std::vector<uint32_t> order;
+    if (!sort_call::sort(order, len / size, fn, args, stable)) return; // the exit goes on from here
     if (total_of(series) >= start + len) {
         cell* to = cells_of(series->w2) + start;
         const cell* from = cells_of(records->w2);

@@ -2,6 +2,7 @@
 #include "datatypes/sort_call.h"
 
 #include <cmath>
+#include <utility>
 
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -62,7 +63,22 @@ int32_t string_order(const cell* answer) {
     }
 }
 
-bool sort(std::vector<uint32_t>& order, const cell* fn, arguments& args, bool stable) {
+void arguments::make(uint32_t a, uint32_t b, cell* x, cell* y) {
+    if (swap) std::swap(a, b);
+    if (!x_scratch) {
+        *x = first(a);
+        *y = first(b);
+        return;
+    }
+    fill(x_scratch, a);
+    fill(y_scratch, b);
+    *x = *x_scratch;
+    *y = *y_scratch;
+}
+
+bool sort(std::vector<uint32_t>& order, uint32_t count, const cell* fn, arguments& args, bool stable) {
+    order.resize(count);
+    for (uint32_t i = 0; i < count; i++) order[i] = i;
     context c{fn, &args};
     auto word = reinterpret_cast<uintptr_t>(&c);
     try {

@@ -26,17 +26,25 @@ int32_t block_order(const cell* answer);
 // 1, false -1, integer! n -n, float! above 0.0 -1, below 1, none -1, any other value 1.
 int32_t string_order(const cell* answer);
 
-// The caller's side of one comparison: puts the comparator's arguments for records [a] and
-// [b] into [x] and [y] (cells outside any series), in the order the caller wants them.
+// The caller's side of the comparisons: the comparator gets the first values of two records,
+// or with /all two series refilled with the whole records (made once a sort).
 struct arguments {
-    virtual void make(uint32_t a, uint32_t b, cell* x, cell* y) = 0;
+    const cell* x_scratch = nullptr; // the two series /all passes, else null
+    const cell* y_scratch = nullptr;
+    bool swap = false; // the comparator gets records (a, b) as (b, a)
+    // The first value of record [r].
+    virtual cell first(uint32_t r) = 0;
+    // Empties [scratch] and fills it with record [r].
+    virtual void fill(const cell* scratch, uint32_t r) = 0;
     // The order of records a and b from the comparator's [answer].
     virtual int32_t order(const cell* answer) = 0;
+    // The comparator's two arguments for records [a] and [b], into cells outside any series.
+    void make(uint32_t a, uint32_t b, cell* x, cell* y);
 };
 
-// Sorts [order] (record numbers) by calling [fn] on the arguments [args] makes: the merge
-// sort with [stable], else the quicksort. Answers false when an exit out of the comparator is
-// pending: [order] is then a permutation of its input. A raised error passes through.
-bool sort(std::vector<uint32_t>& order, const cell* fn, arguments& args, bool stable);
+// Sorts the record numbers 0 to [count] - 1 into [order] by calling [fn] on the arguments
+// [args] makes: the merge sort with [stable], else the quicksort. Answers false when an exit
+// out of the comparator is pending. A raised error passes through.
+bool sort(std::vector<uint32_t>& order, uint32_t count, const cell* fn, arguments& args, bool stable);
 
 } // namespace zyl::sort_call

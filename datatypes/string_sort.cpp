@@ -83,31 +83,17 @@ uint32_t compare_offset(const cell* cmp, const cell* skip, bool all, uint32_t si
     detail::invalid_refine(words::refs.compare, cmp);
 }
 
-// The comparator's arguments for two records of [size] code points held in [units]: (b, a)
-// for records a and b, or (a, b) with /reverse; two char! values, or with /all two strings
-// holding the records (made once a sort, refilled at each call).
+// The comparator's arguments for records of [size] code points held in [units]: (b, a) for
+// records a and b, or (a, b) with /reverse; two char! values, or with /all two strings holding
+// the records.
 struct record_arguments final : sort_call::arguments {
     const std::vector<uint32_t>* units;
-    const cell* x_text; // null without /all
-    const cell* y_text;
     uint32_t size;
-    bool reverse;
 
-    void fill(const cell* text, uint32_t r) {
-        truncate(text->w2, 0);
-        for (uint32_t j = 0; j < size; j++) append_char(text->w2, (*units)[r * size + j]);
-    }
-    void make(uint32_t a, uint32_t b, cell* x, cell* y) override {
-        if (!reverse) std::swap(a, b);
-        if (!x_text) {
-            *x = char_::make_value((*units)[a * size]);
-            *y = char_::make_value((*units)[b * size]);
-            return;
-        }
-        fill(x_text, a);
-        fill(y_text, b);
-        *x = *x_text;
-        *y = *y_text;
+    cell first(uint32_t r) override { return char_::make_value((*units)[r * size]); }
+    void fill(const cell* scratch, uint32_t r) override {
+        truncate(scratch->w2, 0);
+        for (uint32_t j = 0; j < size; j++) append_char(scratch->w2, (*units)[r * size + j]);
     }
     int32_t order(const cell* answer) override { return sort_call::string_order(answer); }
 };
@@ -123,13 +109,14 @@ void sort_by_function(cell* series, const cell* fn, uint32_t start, uint32_t len
     for (uint32_t i = 0; i < len; i++) units[i] = rs_abs_char_at(series, start + i);
     record_arguments args;
     args.units = &units;
-    args.x_text = all ? push_new(size) : nullptr;
-    args.y_text = all ? push_new(size) : nullptr;
     args.size = size;
-    args.reverse = reverse;
-    std::vector<uint32_t> order(len / size);
-    for (uint32_t i = 0; i < order.size(); i++) order[i] = i;
-    if (!sort_call::sort(order, fn, args, stable)) return; // the exit goes on from here
+    args.swap = !reverse;
+    if (all) {
+        args.x_scratch = push_new(size);
+        args.y_scratch = push_new(size);
+    }
+    std::vector<uint32_t> order;
+    if (!sort_call::sort(order, len / size, fn, args, stable)) return; // the exit goes on from here
     if (rs_abs_length_q(series) >= start + len) {
         for (uint32_t i = 0; i < len; i++) store_char(series->w2, start + i, units[order[i / size] * size + i % size]);
     }
