@@ -105,8 +105,9 @@ struct NativeTest : zyl::testing::LexerTest {
 
 // The text of the library source [name] (library/ beside tests/).
 std::string library_source(const char* name) {
-    std::string path = __FILE__;
-    path = path.substr(0, path.rfind("tests/unit/")) + "library/" + name;
+    // The source tree's own path: __FILE__ may be relative (ccache's base directory) to a
+    // folder other than the one the test runs in.
+    std::string path = std::string(ZYL_SOURCE_DIR) + "/library/" + name;
     std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
