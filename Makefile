@@ -3,9 +3,10 @@ JOBS    ?= $(shell nproc)
 RELEASE := build/release
 DEBUG   := build/debug
 SAN     := build/sanitize
+FUZZ    := build/fuzz
 ARGS    ?=
 
-.PHONY: run test deps release debug sanitize bench format clean
+.PHONY: run test deps release debug sanitize fuzz bench format clean
 
 deps:
 	@tools/install-deps
@@ -28,10 +29,19 @@ debug: deps $(DEBUG)/build.ninja
 sanitize: deps $(SAN)/build.ninja
 	cmake --build $(SAN) -j $(JOBS)
 
+# The libFuzzer builds of tests/fuzz/ (clang only): `make test` builds them too, so they
+# cannot rot unseen; running them is by hand (tests/fuzz/CMakeLists.txt says how).
+fuzz: deps
+	@if command -v clang++ >/dev/null; then \
+	    [ -f $(FUZZ)/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -G Ninja \
+	        -DZYL_LIBFUZZER=ON -DZYL_SANITIZE_TESTS=OFF && \
+	    cmake --build $(FUZZ) -j $(JOBS) --target zyl-lexer-fuzz zyl-parse-libfuzz; \
+	else echo "clang++ is missing: the libFuzzer targets are not built"; fi
+
 run: release
 	$(RELEASE)/zyl $(ARGS)
 
-test: release
+test: release fuzz
 	cd $(RELEASE) && ctest --output-on-failure -j $(JOBS)
 
 bench:

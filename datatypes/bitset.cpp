@@ -353,9 +353,10 @@ cell* make(cell* proto, cell* spec, uint8_t) { return make_from_spec(proto, spec
 cell* to(cell* proto, cell* spec, uint8_t) { return make_from_spec(proto, spec, KIND_TO); }
 
 cell* reflect(cell* value, const cell* field) {
-    // Only `owned`, the owner record; nothing owns a bitset until ownership tracking exists.
+    // Only `owned`: the owner object that `modify` gave the bitset, or none.
     if (!word_is(field, "owned")) error::raise(error::cat_internal, error::internal_not_done);
-    return &(*value = none_value);
+    const cell* o = owner::find(value->w2);
+    return &(*value = o ? *o : none_value);
 }
 
 int32_t form(const cell* value, cell* buffer, const cell* arg, int32_t part) {
@@ -418,11 +419,11 @@ cell* append(cell* series, cell* value, int32_t, bool, int32_t, bool) {
 }
 
 cell* clear(cell* series) {
-    // The empty set: the flag goes too, or every position beyond the bytes would stay in.
+    // Every stored byte takes the flag's fill: a negated set keeps its flag and so every
+    // position, a plain one becomes empty.
     owner::tell_before(series, words::loaded.clear, nullptr, 0, 0);
     series_buffer* b = memory::buffer_of(series->w2);
-    memory::fill(b->head, b->tail, 0);
-    b->flags &= ~NEGATED;
+    memory::fill(b->head, b->tail, (b->flags & NEGATED) ? 0xFF : 0);
     owner::tell(series, words::loaded.cleared, nullptr, 0, 0);
     return series;
 }

@@ -11,6 +11,7 @@
 #include "datatypes/core.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
+#include "datatypes/typeset.h"
 #include "eval/actions.h"
 #include "eval/stack.h"
 #include "lexer/lexer.h"
@@ -87,21 +88,6 @@ void vector_elements_as(cell* out, const cell* spec, uint8_t type) {
 void body_as(cell* out, const cell* spec, uint8_t type) {
     cell* body = detail::push_body(spec);
     *out = cell{type, 0, body->w2, 0};
-    stack::pop(1);
-}
-
-// A value of the datatype words of typeset! [spec]: each type's name word, or its datatype!
-// value while the name words are not made yet.
-void typeset_words_as(cell* out, const cell* spec, uint8_t type) {
-    cell ts = *spec;
-    cell* blk = push_new(8);
-    for (uint32_t t = 1; t < MAX_TYPES; t++) {
-        if (!error::typeset_has(&ts, static_cast<uint8_t>(t))) continue;
-        const cell& word = datatype::entry_of(static_cast<uint8_t>(t)).word;
-        cell w = word.type() == T_word ? word : datatype::make_value(static_cast<uint8_t>(t));
-        series::append_value(blk->w2, w);
-    }
-    *out = cell{type, 0, blk->w2, 0};
     stack::pop(1);
 }
 
@@ -237,7 +223,9 @@ cell* to(cell* proto, cell* spec, uint8_t type) {
     } else if (st == T_vector) {
         vector_elements_as(proto, spec, type);
     } else if (st == T_typeset) {
-        typeset_words_as(proto, spec, type);
+        cell ts = *spec;
+        typeset::to_block(&ts, proto);
+        cells::set_type(proto, type);
     } else if (st == T_string) {
         cell text = *spec; // [proto] may be [spec]'s neighbour; the stack keeps the text
         lexer::scan_string(proto, &text, -1, lexer::options{});

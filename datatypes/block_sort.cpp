@@ -1,11 +1,13 @@
 // datatypes/block_sort.cpp: block! sort, in place over records of cells, and the set
 // operations on blocks and hash! (unique, union, intersect, exclude, difference).
 #include <algorithm>
+#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/core.h"
 #include "datatypes/integer.h"
 #include "datatypes/series.h"
+#include "datatypes/sort_call.h"
 #include "datatypes/string.h"
 #include "eval/stack.h"
 #include "runtime/error.h"
@@ -78,10 +80,56 @@ uint32_t compare_offset(const cell* cmp, const cell* skip, bool all, uint32_t si
         if (k < 1 || uint32_t(k) > size) error::raise(error::cat_script, error::script_out_of_range, cmp);
         return uint32_t(k - 1);
     }
-    // Comparing through a function needs the interpreter to call it.
-    if (t == T_function || t == T_native || t == T_action || t == T_routine || t == T_op)
-        error::raise(error::cat_internal, error::internal_not_done);
+    if (sort_call::callable_q(t)) return 0;
     string::detail::invalid_refine(words::refs.compare, cmp);
+}
+
+// The comparator's arguments for records of [size] cells held in block [records]: their first
+// cells, or with /all two blocks holding the whole records; /reverse exchanges the two.
+struct record_arguments final : sort_call::arguments {
+    const cell* records;
+    uint32_t size;
+
+    cell first(uint32_t r) override { return cells_of(records->w2)[r * size]; }
+    void fill(const cell* scratch, uint32_t r) override {
+        cell b = *scratch;
+        rs_clear(&b);
+        for (uint32_t j = 0; j < size; j++) {
+            cell c = cells_of(records->w2)[r * size + j]; // re-read: appending may move buffers
+            series::append_value(scratch->w2, c);
+        }
+    }
+    int32_t order(const cell* answer) override { return sort_call::block_order(answer); }
+};
+
+// sort/compare with a function over the [len] cells of [series] from [start], in records of
+// [size]. The records are sorted as a copy and written back once the sort is done, so an error
+// or an exit in the comparator leaves the series as it was; a series that the comparator cut
+// short is left as the comparator made it.
+void sort_by_function(cell* series, const cell* fn, uint32_t start, uint32_t len, uint32_t size, bool all,
+                      bool reverse, bool stable) {
+    cell* saved = es.top;
+    cell* records = push_new(static_cast<int32_t>(len));
+    for (uint32_t i = 0; i < len; i++) {
+        cell c = cells_of(series->w2)[start + i];
+        series::append_value(records->w2, c);
+    }
+    record_arguments args;
+    args.records = records;
+    args.size = size;
+    args.swap = reverse;
+    if (all) {
+        args.x_scratch = push_new(static_cast<int32_t>(size));
+        args.y_scratch = push_new(static_cast<int32_t>(size));
+    }
+    std::vector<uint32_t> order;
+    if (!sort_call::sort(order, len / size, fn, args, stable)) return; // the exit goes on from here
+    if (total_of(series) >= start + len) {
+        cell* to = cells_of(series->w2) + start;
+        const cell* from = cells_of(records->w2);
+        for (uint32_t i = 0; i < len; i++) to[i] = from[order[i / size] * size + i % size];
+    }
+    es.top = saved;
 }
 
 // The range sort works on: [start] and [length] from the /part argument [part] of [series],
@@ -175,6 +223,14 @@ cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, cons
     uint32_t size = record_size(skip, len);
     sort_context ctx{compare_offset(compare, skip, all, size), all ? size : 1, case_ ? 8 : 7, reverse};
     owner::tell_before(series, words::loaded.sort, nullptr, int32_t(start), int32_t(len));
+    if (compare && sort_call::callable_q(compare->type())) {
+        sort_by_function(series, compare, start, len, size, all, reverse, stable);
+        if (es.throw_code) return series;
+        len = std::min(len, total_of(series) - std::min(start, total_of(series)));
+        series::detail::hash_rewritten(series, start, len);
+        owner::tell(series, words::loaded.sorted, nullptr, int32_t(start), int32_t(len));
+        return series;
+    }
     // The default comparison allocates nothing, so the buffer stays where it is.
     cell* base = cells_of(series->w2) + start;
     bool plain = size == 1 && !reverse;

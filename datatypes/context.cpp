@@ -87,7 +87,7 @@ void bind_cells(cell* from, cell* to, node_id ctx, bool self) {
     for (cell* c = from; c < to; c++) {
         switch (c->type()) {
         case T_word:
-            if (self && c->w2 == words::sym.self && words::sym.self) {
+            if (self && is_self(c->w2)) { // any case variant: Self, SELF
                 c->w1 = ctx;
                 c->w3 = static_cast<uint32_t>(-1);
                 break;

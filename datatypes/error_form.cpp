@@ -1,7 +1,8 @@
 // datatypes/error_form.cpp: the report of an error, its form: the category title and the
 // message with its arguments filled in, then where it was raised, near what, and the call
 // trace and source files when there are any. An error that names no catalogue entry is
-// rewritten into internal invalid-error and reported as that: forming never raises for it.
+// rewritten into internal invalid-error and reported as that, and a value that cannot be
+// formed shows as "???": forming a report never raises.
 #include <string_view>
 
 #include "datatypes/block.h"
@@ -13,9 +14,11 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "eval/actions.h"
+#include "eval/stack.h"
 #include "eval/stack_trace.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
+#include "runtime/words.h"
 
 namespace zyl::error {
 
@@ -28,9 +31,8 @@ namespace {
 constexpr int32_t ARG_LIMIT = 80;  // characters of one message argument
 constexpr int32_t NEAR_LIMIT = 40; // characters of the near text and of the files
 
-// Appends [v] to [out], molded ([only], flat) or formed, cut to [limit] characters. A type
-// without the entry writes its name, so that a report can always be made.
-void append_cut(cell* out, const cell* v, bool mold, bool only, int32_t limit) {
+// append_cut without the guard.
+void append_cut_raw(cell* out, const cell* v, bool mold, bool only, int32_t limit) {
     uint32_t before = string::rs_abs_length_q(out);
     cell value = *v;
     cell part = integer::make_value(limit);
@@ -45,10 +47,46 @@ void append_cut(cell* out, const cell* v, bool mold, bool only, int32_t limit) {
     if (string::rs_abs_length_q(out) > before + uint32_t(limit)) string::truncate(out->w2, before + uint32_t(limit));
 }
 
-// Appends [v] formed, whole.
-void append_formed(cell* out, const cell* v) {
+// append_formed without the guard.
+void append_formed_raw(cell* out, const cell* v) {
     cell value = *v;
     if (datatype::action(value.type(), A_form)) actions::form_typed(&value, out, nullptr, INT32_MAX);
+}
+
+// Runs [append], which writes to [out], under a try frame of its own: a value whose form
+// raises (a datatype that cannot mold, text that is not UTF-8, ...) must not take the report
+// down. On an error the stacks are put back, what [append] wrote is taken back and "???"
+// stands in its place.
+template <typename F> void guarded(cell* out, F&& append) {
+    uint32_t before = string::rs_abs_length_q(out);
+    cell* top = es.top;
+    cell* base = es.base;
+    call_frame* ftop = es.ftop;
+    cell name = words::loaded.body;
+    stack::mark_try(&name);
+    try {
+        append();
+    } catch (const raised&) {
+        es.throw_code = THROW_NONE;
+        es.throw_start = nullptr;
+        if (string::rs_abs_length_q(out) > before) string::truncate(out->w2, before);
+        string::concatenate_literal(out, "???");
+    }
+    es.top = top;
+    es.base = base;
+    es.ftop = ftop;
+}
+
+// Appends [v] to [out], molded ([only], flat) or formed, cut to [limit] characters. A type
+// without the entry writes its name, and one whose entry raises writes "???", so that a
+// report can always be made.
+void append_cut(cell* out, const cell* v, bool mold, bool only, int32_t limit) {
+    guarded(out, [&] { append_cut_raw(out, v, mold, only, limit); });
+}
+
+// Appends [v] formed, whole; "???" when that raises.
+void append_formed(cell* out, const cell* v) {
+    guarded(out, [&] { append_formed_raw(out, v); });
 }
 
 // Turns [err] into internal invalid-error with arg1 := [former] (a copy).
@@ -145,7 +183,7 @@ void append_stack_and_files(cell* out, const cell* err, int32_t budget) {
     if (level.type() == T_integer && integer::get(&level) > 0) {
         if (stack.type() == T_integer) {
             string::concatenate_literal(out, "\n*** Stack: ");
-            stack::trace_form(integer::get(&level), &stack, out, budget - 12);
+            guarded(out, [&] { stack::trace_form(integer::get(&level), &stack, out, budget - 12); });
         } else if (stack.type() == T_block) {
             string::concatenate_literal(out, "\n*** Stack: ");
             append_formed(out, &stack);

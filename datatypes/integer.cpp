@@ -12,6 +12,7 @@
 #include "datatypes/error.h"
 #include "datatypes/float.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "eval/stack.h"
 #include "lexer/convert.h"
 #include "runtime/error.h"
@@ -137,6 +138,22 @@ int32_t from_binary(const cell* bin) {
     return static_cast<int32_t>(n);
 }
 
+// An issue's name read as hexadecimal, most significant digit first: at most 8 digits, so
+// #FFFFFFFF is the bit pattern of -1; a longer name or any other character is invalid data.
+int32_t from_issue(const cell* issue) {
+    const series_buffer* name = memory::buffer_of(symbol::entry_cell(issue->w2)->w3);
+    uint64_t n = name->used_bytes();
+    if (n > 8) error::raise(error::cat_script, error::script_invalid_data, issue);
+    uint32_t v = 0;
+    for (uint64_t i = 0; i < n; i++) {
+        uint8_t c = name->head[i];
+        uint32_t d = c >= '0' && c <= '9' ? c - '0' : (c | 0x20) >= 'a' && (c | 0x20) <= 'f' ? (c | 0x20) - 'a' + 10 : 16;
+        if (d > 15) error::raise(error::cat_script, error::script_invalid_data, issue);
+        v = v << 4 | d;
+    }
+    return static_cast<int32_t>(v);
+}
+
 // The value of `to integer!` for [spec].
 int32_t to_value(const cell* spec) {
     switch (spec->type()) {
@@ -155,6 +172,7 @@ int32_t to_value(const cell* spec) {
         }
         return static_cast<int32_t>(seconds);
     }
+    case T_issue: return from_issue(spec);
     default: break;
     }
     if (!is_text_type(spec->type())) bad_to_arg(spec);

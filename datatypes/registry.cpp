@@ -37,6 +37,8 @@ const name_entry& entry_of(uint8_t t) {
     return t < MAX_TYPES && listed[t].name ? listed[t] : listed[0];
 }
 
+bool has_name(uint8_t t) { return &entry_of(t) != &listed[0]; }
+
 void register_type(uint32_t count, uint8_t id, uint8_t parent, const char* name,
                    const action_fn* entries) {
     ZYL_ASSERT(id > 0 && id < MAX_TYPES && parent < MAX_TYPES);

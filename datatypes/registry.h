@@ -71,6 +71,8 @@ template <typename F> F action_as(uint8_t t, uint8_t slot) { return reinterpret_
 // that has not registered (an id out of range gives "unknown!").
 const name_entry& entry_of(uint8_t t);
 inline const char* name_of(uint8_t t) { return entry_of(t).name; }
+// Whether some datatype has id [t]: registered, or named in the type list.
+bool has_name(uint8_t t);
 
 } // namespace datatype
 } // namespace zyl

@@ -1,8 +1,11 @@
 // datatypes/string_sort.cpp: string! sort, in place over records of units, and the set
 // operations on texts (unique, union, intersect, exclude, difference).
 #include <algorithm>
+#include <vector>
 
+#include "datatypes/char.h"
 #include "datatypes/core.h"
+#include "datatypes/sort_call.h"
 #include "datatypes/string.h"
 #include "eval/stack.h"
 #include "runtime/case.h"
@@ -76,10 +79,48 @@ uint32_t compare_offset(const cell* cmp, const cell* skip, bool all, uint32_t si
         if (k < 1 || uint32_t(k) > size) error::raise(error::cat_script, error::script_out_of_range, cmp);
         return uint32_t(k - 1);
     }
-    // Comparing through a function needs the interpreter, which calls it with two char! values.
-    if (t == T_function || t == T_native || t == T_action || t == T_routine || t == T_op)
-        error::raise(error::cat_internal, error::internal_not_done);
+    if (sort_call::callable_q(t)) return 0;
     detail::invalid_refine(words::refs.compare, cmp);
+}
+
+// The comparator's arguments for records of [size] code points held in [units]: (b, a) for
+// records a and b, or (a, b) with /reverse; two char! values, or with /all two strings holding
+// the records.
+struct record_arguments final : sort_call::arguments {
+    const std::vector<uint32_t>* units;
+    uint32_t size;
+
+    cell first(uint32_t r) override { return char_::make_value((*units)[r * size]); }
+    void fill(const cell* scratch, uint32_t r) override {
+        truncate(scratch->w2, 0);
+        for (uint32_t j = 0; j < size; j++) append_char(scratch->w2, (*units)[r * size + j]);
+    }
+    int32_t order(const cell* answer) override { return sort_call::string_order(answer); }
+};
+
+// sort/compare with a function over the [len] units of [series] from [start], in records of
+// [size]. The code points are sorted as a copy and written back once the sort is done, so an
+// error or an exit in the comparator leaves the string as it was; a string that the
+// comparator cut short is left as the comparator made it.
+void sort_by_function(cell* series, const cell* fn, uint32_t start, uint32_t len, uint32_t size, bool all,
+                      bool reverse, bool stable) {
+    cell* saved = es.top;
+    std::vector<uint32_t> units(len);
+    for (uint32_t i = 0; i < len; i++) units[i] = rs_abs_char_at(series, start + i);
+    record_arguments args;
+    args.units = &units;
+    args.size = size;
+    args.swap = !reverse;
+    if (all) {
+        args.x_scratch = push_new(size);
+        args.y_scratch = push_new(size);
+    }
+    std::vector<uint32_t> order;
+    if (!sort_call::sort(order, len / size, fn, args, stable)) return; // the exit goes on from here
+    if (rs_abs_length_q(series) >= start + len) {
+        for (uint32_t i = 0; i < len; i++) store_char(series->w2, start + i, units[order[i / size] * size + i % size]);
+    }
+    es.top = saved;
 }
 
 } // namespace
@@ -106,6 +147,11 @@ cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, cons
     uint32_t size = record_size(skip, all, len);
     sort_context ctx{compare_offset(compare, skip, all, size), all ? size : 1, case_, reverse};
     owner::tell_before(series, words::loaded.sort, nullptr, int32_t(start), int32_t(len));
+    if (compare && sort_call::callable_q(compare->type())) {
+        sort_by_function(series, compare, start, len, size, all, reverse, stable);
+        if (!es.throw_code) owner::tell(series, words::loaded.sorted, nullptr, int32_t(start), int32_t(len));
+        return series;
+    }
     series_buffer* b = memory::buffer_of(series->w2);
     uint32_t unit = unit_of(b);
     uint8_t* base = b->head + (uint64_t(start) << shift_of(unit));

@@ -12,11 +12,13 @@
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
 #include "eval/stack.h"
 #include "runtime/dtoa.h"
 #include "runtime/error.h"
 #include "runtime/unicode_text.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 
 namespace zyl::time {
 
@@ -109,13 +111,6 @@ int32_t form_value(double seconds, const cell* buffer, int32_t part) {
     for (int i = 0; i < sn; i++) out[n++] = sec[i];
     string::concatenate_literal(buffer, {out, size_t(n)});
     return part - n;
-}
-
-int32_t field_of_name(std::string_view name) {
-    if (name == "hour") return FIELD_HOUR;
-    if (name == "minute") return FIELD_MINUTE;
-    if (name == "second") return FIELD_SECOND;
-    return 0;
 }
 
 namespace {
@@ -302,9 +297,43 @@ int32_t mold(const cell* value, cell* buffer, bool, bool, bool, const cell*, int
     return form_value(float_::get(value), buffer, part);
 }
 
-[[noreturn]] void not_related(uint8_t other) {
-    // The action's word joins once words exist.
-    cell a = datatype::make_value(T_time), b = datatype::make_value(other);
+// The field that selector [at] names: an integer! 1 to 3 as it stands (other numbers too,
+// for the caller to refuse), the words hour, minute and second in any case; 0 for anything else.
+int32_t field_of(const cell* at) {
+    if (at->type() == T_integer) {
+        int32_t n = integer::get(at);
+        return n == 0 ? -1 : n;
+    }
+    if (at->type() != T_word) return 0;
+    uint32_t s = symbol::resolve(at->w2);
+    if (s == symbol::resolve(words::sym.hour)) return FIELD_HOUR;
+    if (s == symbol::resolve(words::sym.minute)) return FIELD_MINUTE;
+    if (s == symbol::resolve(words::sym.second)) return FIELD_SECOND;
+    return 0;
+}
+
+cell* eval_path(cell* value, const cell* element, const cell* set, const actions::path_step& step) {
+    int32_t f = field_of(element);
+    if (f < FIELD_HOUR || f > FIELD_SECOND)
+        error::raise(error::cat_script, error::script_invalid_path, step.path ? step.path : &none_value, element);
+    if (!set) return get_field(value, f, value);
+    set_field(value, f, set);
+    return const_cast<cell*>(set); // the result of a set is the value set
+}
+
+cell* pick(cell* value, int32_t, const cell* at) {
+    int32_t f = field_of(at);
+    if (f == 0) {
+        cell t = *value;
+        error::raise(error::cat_script, error::script_cannot_use, &t, at);
+    }
+    if (f < FIELD_HOUR || f > FIELD_SECOND) error::raise(error::cat_script, error::script_out_of_range, at);
+    return get_field(value, f, value);
+}
+
+// [action] (its predefined word) cannot take a second operand of type [other].
+[[noreturn]] void not_related(const cell& action, uint8_t other) {
+    cell a = action, b = datatype::make_value(other);
     error::raise(error::cat_script, error::script_not_related, &a, &b);
 }
 
@@ -314,12 +343,12 @@ void add() {
 }
 
 void subtract() {
-    if (stack::arg(1)->type() == T_date) not_related(T_date);
+    if (stack::arg(1)->type() == T_date) not_related(words::loaded.subtract, T_date);
     float_::do_math(MATH_SUBTRACT);
 }
 
 void multiply() {
-    if (stack::arg(1)->type() == T_time) not_related(T_time);
+    if (stack::arg(1)->type() == T_time) not_related(words::loaded.multiply, T_time);
     float_::do_math(MATH_MULTIPLY);
 }
 
@@ -331,7 +360,7 @@ void divide() {
 
 cell* round(cell* value, const cell* scale, bool even, bool down, bool half_down, bool floor,
             bool ceiling, bool half_ceiling) {
-    if (scale && scale->type() == T_money) not_related(T_money);
+    if (scale && scale->type() == T_money) not_related(stack::ready() ? stack::get_call() : none_value, T_money);
     // An integer! scale counts seconds: rounded as a float, so no 32-bit limit applies.
     cell float_scale;
     if (scale && scale->type() == T_integer) {
@@ -366,7 +395,7 @@ void init() {
     e[A_to - 1] = entry(&make);
     e[A_form - 1] = entry(&form);
     e[A_mold - 1] = entry(&mold);
-    // eval-path and pick join once words exist; they read the fields through get_field.
+    e[A_eval_path - 1] = entry(&eval_path);
     e[A_compare - 1] = ZYL_INHERIT;
     e[A_absolute - 1] = ZYL_INHERIT;
     e[A_add - 1] = entry(&add);
@@ -378,6 +407,7 @@ void init() {
     e[A_subtract - 1] = entry(&subtract);
     e[A_even_q - 1] = entry(&even_q);
     e[A_odd_q - 1] = entry(&odd_q);
+    e[A_pick - 1] = entry(&pick);
     datatype::register_type(ACTION_SLOTS + 3, T_time, T_float_, "time!", e);
 }
 

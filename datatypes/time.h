@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 #include "datatypes/cell.h"
 #include "runtime/memory.h"
@@ -36,9 +35,6 @@ int32_t get_minutes(double seconds);
 // less what it wrote.
 int32_t form_value(double seconds, const cell* buffer, int32_t part);
 
-// The field number of the field word [name] ("hour", "minute", "second"), 0 for none. The
-// eval-path and pick entries map a word's symbol through it once words exist.
-int32_t field_of_name(std::string_view name);
 // Field [f] of time [t] into [out] (integer! hour and minute, float! second); a number
 // outside 1 to 3 raises script out-of-range.
 cell* get_field(const cell* t, int32_t f, cell* out);

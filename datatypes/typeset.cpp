@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "datatypes/action_types.h"
+#include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
@@ -54,11 +55,15 @@ cell value_by_name(uint32_t id) {
     return none_value;
 }
 
-// The value of word [w], as a type block reads it; a word without a value raises no-value.
-// Until contexts hold the global words, a word stands for the datatype or standard typeset
-// that its name spells; then this becomes the word's value through its binding
-// (word/get-value), which raises no-value itself.
+// The value of word [w], as a type block reads it: its value through its binding (so a word
+// set to a datatype stands for it), else, for a word with no value there (start-up, before
+// the global words hold the datatypes), the datatype or standard typeset its name spells. A
+// word with neither raises no-value.
 cell word_value(const cell* w) {
+    if (w->w1 != 0 && static_cast<int32_t>(w->w3) >= 0) {
+        cell v = *context::get_value(w);
+        if (v.type() != T_unset) return v;
+    }
     cell v = value_by_name(w->w2);
     if (v.type() == T_none) error::raise(error::cat_script, error::script_no_value, w);
     return v;
@@ -144,7 +149,7 @@ void add_type(cell* ts, const cell* value) {
 
 uint32_t count(const cell* ts) {
     uint32_t n = 0;
-    for (uint32_t t = 1; t <= datatype::reg.highest && t < BITS; t++) n += has(ts, t);
+    for (uint32_t t = 1; t <= datatype::reg.highest && t < BITS; t++) n += has(ts, t) && datatype::has_name(uint8_t(t));
     return n;
 }
 
@@ -154,7 +159,7 @@ cell* to_block(const cell* ts, cell* result) {
     node_id block = result->w2;
     collector::keep_node k_block(&block);
     for (uint32_t t = 1; t <= datatype::reg.highest && t < BITS; t++) {
-        if (!has(bits, t)) continue;
+        if (!has(bits, t) || !datatype::has_name(uint8_t(t))) continue;
         cell word = name_word(static_cast<uint8_t>(t));
         series::append_value(block, word);
     }
@@ -197,7 +202,7 @@ int32_t serialize(const cell* ts, cell* buffer, bool only, bool, bool, const cel
     }
     bool written = false;
     for (uint32_t t = 1; t <= datatype::reg.highest && t < BITS; t++) {
-        if (!has(bits, t)) continue;
+        if (!has(bits, t) || !datatype::has_name(uint8_t(t))) continue;
         if (arg && part < 0) return part;
         std::string_view name = datatype::entry_of(static_cast<uint8_t>(t)).name;
         string::concatenate_literal(buffer, name);

@@ -494,7 +494,8 @@ void select(int32_t part, int32_t only, int32_t case_, int32_t same, int32_t any
 
 void sort(int32_t case_, int32_t skip, int32_t compare, int32_t part, int32_t all, int32_t reverse,
           int32_t stable) {
-    set_result(sort_typed(arg(0), on(case_), opt(skip), opt(compare), opt(part), on(all), on(reverse), on(stable)));
+    cell* r = sort_typed(arg(0), on(case_), opt(skip), opt(compare), opt(part), on(all), on(reverse), on(stable));
+    if (!es.throw_code) set_result(r); // an exit out of a comparator carries its own value
 }
 
 void skip() { direct(A_skip); }

@@ -141,8 +141,9 @@ void all(int32_t check) {
 namespace {
 
 // The index of the first block after the first value of [cases] (from its index) that has
-// [value]'s datatype and equals it; -1 when there is none.
+// [value]'s datatype and equals it; -1 when there is none or [value] is a block.
 int64_t select_case(const cell* value, const cell* cases) {
+    if (value->type() == T_block) return -1; // a block value selects no case
     uint32_t total = total_of(cases);
     for (uint32_t i = cases->w1; i < total; i++) {
         cell c = block::cells_of(cases->w2)[i];

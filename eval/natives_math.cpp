@@ -49,8 +49,6 @@ inline void result_logic(bool b) {
     stack::set_last_keep(&r);
 }
 
-inline bool is_float_like(uint8_t t) { return t == T_float_ || t == T_percent || t == T_time; }
-
 // The sign of money! [v]: its order against 0, by money!'s own compare entry.
 inline int32_t money_sign(const cell* v) {
     cell zero = integer::make_value(0);

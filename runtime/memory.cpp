@@ -25,8 +25,10 @@ namespace {
 node_frame frame_headers[MAX_NODE_FRAMES];
 
 uint8_t* node_range; // reserved at init, never given back
-std::vector<series_buffer*> retired;   // heap buffers abandoned by an expansion
-std::vector<series_buffer*> unmanaged; // live heap buffers
+// Heap buffers abandoned by an expansion, and the live ones. Never destroyed: the lists must
+// outlast every static destructor, so that a leak checker at exit still finds the buffers.
+std::vector<series_buffer*>& retired = *new std::vector<series_buffer*>;
+std::vector<series_buffer*>& unmanaged = *new std::vector<series_buffer*>;
 constexpr uint64_t NODE_RANGE_BYTES = uint64_t(MAX_NODE_FRAMES) * NODE_FRAME_STRIDE * 8;
 constexpr uint64_t VIRTUAL_PREFIX = 16; // holds the block size; keeps what follows aligned
 

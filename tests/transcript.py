@@ -5,7 +5,9 @@
 #                                on the next ">> " line, as at the console); every other line
 #                                is the output expected, in order; lines starting ";;" are
 #                                comments.
-#   transcript.py ZYL FILE.zyl   runs the script; its last line must read "N passed, 0 failed".
+#   transcript.py ZYL FILE.zyl   runs the script after the checks of tests/lang/support/assert.zyl
+#                                (check, check-error, checks-done); its last line must read
+#                                "N passed, 0 failed" and the exit status be 0.
 #
 # Each runs in a new temporary folder of its own, removed afterwards, so tests that write
 # files neither meet each other's files nor leave any behind.
@@ -13,6 +15,8 @@ import os
 import subprocess
 import sys
 import tempfile
+
+SUPPORT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lang", "support", "assert.zyl")
 
 
 def run(zyl, args, stdin):
@@ -51,7 +55,16 @@ def transcript(zyl, path):
 
 
 def script(zyl, path):
-    code, out = run(zyl, [path], "")
+    with open(SUPPORT, encoding="utf-8") as f:
+        text = f.read() + "\n"
+    with open(path, encoding="utf-8") as f:
+        text += f.read()
+    with tempfile.NamedTemporaryFile("w", suffix=".zyl", encoding="utf-8", delete=False) as t:
+        t.write(text)
+    try:
+        code, out = run(zyl, [t.name], "")
+    finally:
+        os.unlink(t.name)
     lines = [l for l in out.split("\n") if l.strip()]
     last = lines[-1] if lines else ""
     ok = last.endswith(" failed") and last.split(",")[-1].strip() == "0 failed"

@@ -431,7 +431,6 @@ TEST_F(BlockTest, SortErrors) {
     EXPECT_TRUE(raises(error::cat_script, ids::script_bad_refines, [&] { sort(c, "skip compare all", I(2), I(1)); }));
     EXPECT_TRUE(raises(error::cat_script, ids::script_out_of_range, [&] { sort(c, "skip compare", I(2), I(3)); }));
     EXPECT_TRUE(raises(error::cat_script, ids::script_invalid_refine_arg, [&] { sort(c, "compare", S("x")); }));
-    EXPECT_TRUE(raises(error::cat_internal, ids::internal_not_done, [&] { sort(c, "compare", cell{T_function, 0, 0, 0}); }));
     EXPECT_TRUE(raises(error::cat_script, ids::script_invalid_refine_arg, [&] { sort(c, "part", S("x")); }));
     EXPECT_EQ(mold(c), "[1 2 3 4]");
 }

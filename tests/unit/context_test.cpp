@@ -252,8 +252,9 @@ TEST_F(ContextTest, SelfReadsTheOwnerCell) {
     EXPECT_EQ(self.w1, ctx);
     EXPECT_EQ(self.w3, word::NO_INDEX);
     EXPECT_EQ(word::get_value(&self)->type(), T_object);
-    EXPECT_EQ(cell_at(body, 1)->w1, global()); // only the exact spelling is rebound
-    EXPECT_EQ(cell_at(body, 2)->w1, 0u);       // and only a word!
+    EXPECT_EQ(cell_at(body, 1)->w1, ctx); // every case variant is rebound
+    EXPECT_EQ(cell_at(body, 1)->w3, word::NO_INDEX);
+    EXPECT_EQ(cell_at(body, 2)->w1, 0u); // but only a word!
 }
 
 TEST_F(ContextTest, BindingABlockThatContainsItselfEnds) {

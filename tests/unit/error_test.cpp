@@ -414,6 +414,54 @@ TEST_F(ErrorTest, FormCutsArgumentsAtEightyAndNearAtForty) {
                           "\n*** Where: ???\n*** Near : 0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16");
 }
 
+// Makes the mold and form entries of [type] raise while it lives: a value that cannot be
+// formed, whatever datatype it has.
+struct unformable {
+    uint8_t type;
+    action_fn mold, form;
+    static int32_t raise_mold(const cell*, cell*, bool, bool, bool, const cell*, int32_t, int32_t) {
+        error::raise(error::cat_internal, error::internal_not_done);
+    }
+    static int32_t raise_form(const cell*, cell*, const cell*, int32_t) {
+        error::raise(error::cat_internal, error::internal_not_done);
+    }
+    explicit unformable(uint8_t t)
+        : type(t), mold(datatype::action(t, A_mold)), form(datatype::action(t, A_form)) {
+        datatype::reg.actions[t * ACTION_ROW + A_mold - 1] = datatype::entry(&raise_mold);
+        datatype::reg.actions[t * ACTION_ROW + A_form - 1] = datatype::entry(&raise_form);
+    }
+    ~unformable() {
+        datatype::reg.actions[type * ACTION_ROW + A_mold - 1] = mold;
+        datatype::reg.actions[type * ACTION_ROW + A_form - 1] = form;
+    }
+};
+
+TEST_F(ErrorTest, FormShowsAFieldThatCannotBeFormedAsQuestionMarksAndGoesOn) {
+    unformable guard(T_pair);
+    cell p = cell{T_pair, 0, 1, 2};
+    cell* err = create(error::cat_script, error::script_not_related, [&] {
+        stack::push(&p);
+        push_word("time!");
+    });
+    cell* near = push_block([&] {
+        push_int(1);
+        stack::push(&p);
+    });
+    *error::field(err, error::F_NEAR) = *near;
+    *error::field(err, error::F_WHERE) = word::load("mold");
+    cell* top = es.top;
+    call_frame* ftop = es.ftop;
+    cell* base = es.base;
+    EXPECT_EQ(form_of(err), "*** Script Error: ??? is not related to time!\n*** Where: mold\n*** Near : ???");
+    EXPECT_EQ(es.top, top);
+    EXPECT_EQ(es.ftop, ftop);
+    EXPECT_EQ(es.base, base);
+    EXPECT_EQ(es.throw_code, THROW_NONE);
+    // The report printed through the console is the same, and printing it raises nothing.
+    std::string printed = console_output([&] { error::print_report(err); });
+    EXPECT_EQ(printed, "*** Script Error: ??? is not related to time!\n*** Where: mold\n*** Near : ???\n");
+}
+
 TEST_F(ErrorTest, FormRewritesUnknownNamesIntoInvalidError) {
     cell* err = make_code(302);
     cell bad = word::load("no-such-category");
