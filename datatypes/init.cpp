@@ -20,6 +20,7 @@
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/point.h"
+#include "datatypes/ref.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -75,6 +76,7 @@ void init_all() {
     time::init();     // time!
     tag::init();      // tag!
     email::init();    // email!
+    ref::init();      // ref!
     point2D::init();  // point2D!
     point3D::init();  // point3D!
     // Then, as they exist: series! block! binary! integer! symbol! context! word!
