@@ -13,6 +13,7 @@
 #include "datatypes/float.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/issue.h"
 #include "datatypes/native.h"
 #include "datatypes/object.h"
@@ -70,6 +71,7 @@ void init_all() {
     float_::init();   // float!
     typeset::init();  // typeset!
     error::init();    // error!
+    map::init();      // map!
     pair::init();     // pair!
     percent::init();  // percent!
     tuple::init();    // tuple!

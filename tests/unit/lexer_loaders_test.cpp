@@ -234,10 +234,12 @@ TEST_F(LexerLoaders, MalformedFormsRaiseTheirSyntaxError) {
         {"64#{AQI==}", error::syntax_invalid, "binary!"},
         {"64#{AQ==AQ}", error::syntax_invalid, "binary!"},
         {"#{c\xC3\xA9}", error::syntax_invalid, "binary!"},
+        // a map needs whole pairs and keys of the types a map takes
+        {"#[a 1 b]", error::syntax_invalid, "map!"},
+        {"#[[a] 1]", error::syntax_invalid, "map!"},
         // datatypes that do not exist yet
         {"$1", error::syntax_invalid, "money!"},
         {"1-Jan-2000", error::syntax_invalid, "date!"},
-        {"#[a 1]", error::syntax_invalid, "map!"},
     };
     for (auto& c : cases) {
         auto e = error_of(c.text);
