@@ -12,6 +12,7 @@
 #include "datatypes/file_url.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/issue.h"
@@ -72,6 +73,7 @@ void init_all() {
     typeset::init();  // typeset!
     error::init();    // error!
     map::init();      // map!
+    hash::init();     // hash!
     pair::init();     // pair!
     percent::init();  // percent!
     tuple::init();    // tuple!
