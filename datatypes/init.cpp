@@ -12,6 +12,7 @@
 #include "datatypes/file_url.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
 #include "datatypes/hash.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
@@ -80,6 +81,7 @@ void init_all() {
     time::init();     // time!
     tag::init();      // tag!
     email::init();    // email!
+    handle::init();   // handle!
     ref::init();      // ref!
     point2D::init();  // point2D!
     point3D::init();  // point3D!
