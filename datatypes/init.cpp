@@ -32,6 +32,7 @@
 #include "datatypes/triple.h"
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 
 namespace zyl::datatypes {
@@ -73,6 +74,7 @@ void init_all() {
     float_::init();   // float!
     typeset::init();  // typeset!
     error::init();    // error!
+    vector::init();   // vector!
     map::init();      // map!
     hash::init();     // hash!
     pair::init();     // pair!
