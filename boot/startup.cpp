@@ -8,6 +8,7 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/port.h"
 #include "datatypes/core.h"
 #include "datatypes/init.h"
 #include "datatypes/registry.h"
@@ -114,6 +115,7 @@ void start() {
     lexer::init();
     interp::init();
     error::init_system();
+    port::init_system();
     set_constant_words();
     predicates::init();
     collector::gc.active = true;
@@ -124,6 +126,7 @@ void stop() {
     interp::set_tracing(false);
     collector::gc.active = false;
     error::forget_system();
+    port::forget_system();
     owner::forget();
     context::forget_global();
     words::sym = {};

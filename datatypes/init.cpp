@@ -23,6 +23,7 @@
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/point.h"
+#include "datatypes/port.h"
 #include "datatypes/ref.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -84,6 +85,7 @@ void init_all() {
     tag::init();      // tag!
     email::init();    // email!
     handle::init();   // handle!
+    port::init();     // port!
     ref::init();      // ref!
     point2D::init();  // point2D!
     point3D::init();  // point3D!
