@@ -10,17 +10,20 @@
 # turn, round after round, so that a change of load on the machine falls on both. Times are CPU time
 # (user + system) of the child process, which other load on the machine disturbs less than
 # wall time. The first row is the start-up alone (an empty script, `python3 -c pass`), which
-# every other row includes. A script that reads BENCH_SCALE (as its twin does) runs a second time
-# on half its input (BENCH_SCALE=0.5); a last column shows full time / half time for each
-# program, about 2 when the work grows linearly.
+# every other row includes. A NAME.lua beside them runs in the same rounds under lua5.4, when
+# it is installed, and its time and zyl's ratio to it close the row. A script that reads
+# BENCH_SCALE (as its twin does) runs a second time on half its input (BENCH_SCALE=0.5); a last
+# column shows full time / half time for each program, about 2 when the work grows linearly.
 import os
 import resource
+import shutil
 import statistics
 import subprocess
 import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+LUA = shutil.which("lua5.4")
 
 
 def cpu_of_children():
@@ -76,16 +79,24 @@ def main():
     failed = 0
     for name in names(wanted):
         base = os.path.join(HERE, name)
+        cmds = [[zyl, base + ".zyl"], [sys.executable, base + ".py"]]
+        lua = LUA and os.path.exists(base + ".lua")
+        if lua:
+            cmds.append([LUA, base + ".lua"])
         try:
-            (tz, az), (tp, ap) = median_runs([[zyl, base + ".zyl"], [sys.executable, base + ".py"]],
-                                             runs)
+            results = median_runs(cmds, runs)
         except (RuntimeError, subprocess.TimeoutExpired) as e:
             print(f"{name:<16} failed: {e}")
             failed += 1
             continue
+        (tz, az), (tp, ap) = results[0], results[1]
         az = az[3:] if az.startswith("== ") else az
         note = "" if az == ap else f"  (answers differ: {az!r} and {ap!r})"
-        failed += note != ""
+        if lua:
+            tl, al = results[2]
+            note += "" if al == ap else f"  (lua answers {al!r})"
+            note = f"   lua {tl:.3f} s, zyl/lua {tz / tl:.2f}" + note
+        failed += "differ" in note or "lua answers" in note
         scaling = ""
         with open(base + ".zyl", encoding="utf-8") as f:
             scaled = "BENCH_SCALE" in f.read()

@@ -11,6 +11,7 @@
 #include "datatypes/context.h"
 #include "datatypes/error.h"
 #include "datatypes/function.h"
+#include "datatypes/port.h"
 #include "datatypes/core.h"
 #include "datatypes/init.h"
 #include "datatypes/system_fields.h"
@@ -137,6 +138,7 @@ void start() {
     interp::init();
     error::init_system();
     process_routines::init();
+    port::init_system();
     set_constant_words();
     predicates::init();
     file_routines::init();
@@ -148,6 +150,7 @@ void stop() {
     interp::set_tracing(false);
     collector::gc.active = false;
     error::forget_system();
+    port::forget_system();
     owner::forget();
     context::forget_global();
     words::sym = {};

@@ -223,8 +223,12 @@ cell* swap(cell* a, cell* b) {
     owner::tell_before(a, words::loaded.swap, b, int32_t(a->w1), 1);
     owner::tell_before(b, words::loaded.swap, a, int32_t(b->w1), 1);
     std::swap(cells_of(a->w2)[a->w1], cells_of(b->w2)[b->w1]);
-    series::detail::hash_rewritten(a, a->w1, 1);
-    series::detail::hash_rewritten(b, b->w1, 1);
+    if (a->w2 == b->w2) {
+        series::detail::hash_swapped(a, a->w1, b->w1);
+    } else {
+        series::detail::hash_rewritten(a, a->w1, 1);
+        series::detail::hash_rewritten(b, b->w1, 1);
+    }
     owner::tell(a, words::loaded.swaped, b, int32_t(a->w1), 1);
     owner::tell(b, words::loaded.swaped, a, int32_t(b->w1), 1);
     return a;

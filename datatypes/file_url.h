@@ -81,9 +81,10 @@ void encode_percent(const cell* text, int32_t part, const cell* target, uint32_t
 // }==
 // {== Ports
 
-// Opens [value] as a port (with [open]) through the URL parser: raises feature-na until
-// ports and the URL parser exist.
-[[noreturn]] void open_port(const cell* value, bool open);
+// Replaces url [value] (a stack cell) by the port! made from what the URL parser `parse-url`
+// answers for it; raises feature-na while `parse-url` has no function, invalid-arg when its
+// answer is no object. May allocate.
+cell* open_port(cell* value);
 
 // }==
 

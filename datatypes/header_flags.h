@@ -50,6 +50,10 @@ constexpr uint32_t TYPESET_ARG_KIND_SHIFT = 20;
 // image!: the image has an owner entry.
 constexpr uint32_t IMAGE_OWNED = 0x00010000;
 
+// handle!: the low bits of the generation of the external resource a handle names.
+constexpr uint32_t HANDLE_GENERATION_MASK = 0x00FFFF00; // bits 8-23
+constexpr uint32_t HANDLE_GENERATION_SHIFT = 8;
+
 // event!: the event owns a data block.
 constexpr uint32_t EVENT_OWNS_DATA = 0x00001000;
 
@@ -74,6 +78,7 @@ static_assert(disjoint({MONEY_NEGATIVE}));
 static_assert(disjoint({TYPESET_ARG_KIND_MASK}));
 static_assert(disjoint({IMAGE_OWNED}));
 static_assert(disjoint({EVENT_OWNS_DATA}));
+static_assert(disjoint({HANDLE_GENERATION_MASK}));
 
 } // namespace header_check
 } // namespace zyl

@@ -13,7 +13,10 @@
 #include "datatypes/file_url.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/handle.h"
+#include "datatypes/hash.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/issue.h"
 #include "datatypes/native.h"
@@ -22,6 +25,8 @@
 #include "datatypes/paren.h"
 #include "datatypes/path.h"
 #include "datatypes/point.h"
+#include "datatypes/port.h"
+#include "datatypes/ref.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
@@ -30,6 +35,7 @@
 #include "datatypes/triple.h"
 #include "datatypes/tuple.h"
 #include "datatypes/typeset.h"
+#include "datatypes/vector.h"
 #include "datatypes/word.h"
 
 namespace zyl::datatypes {
@@ -71,14 +77,20 @@ void init_all() {
     float_::init();   // float!
     typeset::init();  // typeset!
     error::init();    // error!
+    vector::init();   // vector!
+    map::init();      // map!
+    hash::init();     // hash!
     pair::init();     // pair!
     percent::init();  // percent!
     tuple::init();    // tuple!
     time::init();     // time!
     tag::init();      // tag!
     email::init();    // email!
+    handle::init();   // handle!
     date::init();     // date!
+    port::init();     // port!
     money::init();    // money!
+    ref::init();      // ref!
     point2D::init();  // point2D!
     point3D::init();  // point3D!
     // Then, as they exist: series! block! binary! integer! symbol! context! word!

@@ -143,6 +143,18 @@ void hash_rewritten(const cell* s, uint32_t pos, uint32_t count) {
     }
 }
 
+void hash_swapped(const cell* s, uint32_t p, uint32_t q) {
+    node_id t = table_of(s);
+    if (!t || p == q) return;
+    hashtable::remove_range(t, p, 1);
+    hashtable::remove_range(t, q, 1);
+    for (uint32_t pos : {p, q}) {
+        int32_t status;
+        hashtable::put(t, reinterpret_cast<cell*>(unit_address(s->w2, pos)), &status);
+        if (status == hashtable::PUT_REBUILT) return;
+    }
+}
+
 int64_t part_count(const cell* s, const cell* part) {
     uint8_t pt = part->type();
     if (pt == T_integer || pt == T_float_) return string::detail::int_of(part);

@@ -109,6 +109,9 @@ void hash_removed(const cell* s, uint32_t pos, uint32_t count);
 void hash_inserted(const cell* s, uint32_t pos, uint32_t count);
 // hash! upkeep after the [count] cells at [pos] of [s] were rewritten in place.
 void hash_rewritten(const cell* s, uint32_t pos, uint32_t count);
+// hash! upkeep after the cells at [p] and [q] of [s] were exchanged: both leave the table
+// before either is indexed again, since a group of equal values is found by its first cell.
+void hash_swapped(const cell* s, uint32_t p, uint32_t q);
 
 // The count of a /part argument [part] of [s]: an integer (a float is truncated), or a
 // position in the same series (its index less the index of [s], both clamped to the tail);

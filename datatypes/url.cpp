@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <climits>
 
+#include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/file_url.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "eval/actions.h"
+#include "eval/interp.h"
 #include "eval/stack.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -244,11 +246,26 @@ void encode_percent(const cell* text, int32_t part, const cell* target, uint32_t
     encode_range(&t, t.w1, count, target, mode == MODE_STRICT ? URL_STRICT : FILE_SAFE, INT64_MAX);
 }
 
-void open_port(const cell* value, bool open) {
-    // Ports and the URL parser come with the services.
-    (void)value;
-    (void)open;
-    unavailable();
+namespace {
+inline bool is_function_type(uint8_t t) {
+    return t == T_function || t == T_native || t == T_action || t == T_op || t == T_routine;
+}
+} // namespace
+
+cell* open_port(cell* value) {
+    cell url = *value;
+    if (symbol::table.entries == 0 || !context::global()) unavailable(); // a bare run-time: no words at all
+    const cell* parser = context::global_value(symbol::make("parse-url"));
+    if (!parser || !is_function_type(parser->type())) unavailable();
+    cell fn = *parser;
+    cell* spec = interp::call_with(&fn, &url, 1);
+    if (!spec) return value; // a non-local exit is pending
+    if (spec->type() != T_object) error::raise(error::cat_script, error::script_invalid_arg, &url);
+    cell proto = datatype::make_value(T_port);
+    *value = proto;
+    actions::make_typed(value, spec);
+    stack::pop(1);
+    return value;
 }
 
 // }==
@@ -308,19 +325,31 @@ cell* eval_path(cell* value, const cell* element, const cell* set, const actions
     return value;
 }
 
-cell* open(cell* spec, bool, bool, bool, bool, const cell*) { open_port(spec, true); }
+cell* open(cell* spec, bool new_, bool read, bool write, bool seek, const cell* allow) {
+    open_port(spec);
+    if (es.throw_code != THROW_NONE) return spec;
+    return actions::open_typed(spec, new_, read, write, seek, allow);
+}
 
 // Refinements the HTTP service takes for a read: /binary, /lines and /info.
-cell* read(cell* source, const cell* part, const cell* seek, bool, bool, bool, const cell* as) {
-    if (!is_http(source)) open_port(source, false);
+cell* read(cell* source, const cell* part, const cell* seek, bool binary, bool lines, bool info, const cell* as) {
+    if (!is_http(source)) {
+        open_port(source);
+        if (es.throw_code != THROW_NONE) return source;
+        return actions::read_typed(source, part, seek, binary, lines, info, as);
+    }
     if (part || seek || as) not_done();
     unavailable();
 }
 
 // Refinements the HTTP service takes for a write: /binary, /lines and /info.
-cell* write(cell* target, cell* data, bool, bool, bool, bool append, const cell* part, const cell* seek,
+cell* write(cell* target, cell* data, bool binary, bool lines, bool info, bool append, const cell* part, const cell* seek,
             const cell* allow, const cell* as) {
-    if (!is_http(target)) open_port(target, false);
+    if (!is_http(target)) {
+        open_port(target);
+        if (es.throw_code != THROW_NONE) return target;
+        return actions::write_typed(target, data, binary, lines, info, append, part, seek, allow, as);
+    }
     if (append || part || seek || allow || as) not_done();
     check_request(data);
     unavailable();

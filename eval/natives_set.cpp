@@ -6,6 +6,7 @@
 #include "datatypes/core.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
+#include "datatypes/map.h"
 #include "datatypes/string.h"
 #include "datatypes/typeset.h"
 #include "eval/actions.h"
@@ -99,9 +100,8 @@ void complement_q(int32_t chk) {
 void extend(int32_t chk, int32_t case_) {
     check(chk, extend_types, 0);
     check(chk, extend_spec_types, 1);
-    (void)case_;
     switch (stack::arg(0)->type()) {
-    case T_map: not_yet_available("extend of map!");
+    case T_map: map::extend(stack::arg(0), stack::arg(1), case_ >= 0); break;
     case T_object: error::raise(error::cat_internal, error::internal_not_done);
     default: error::check_arg_type(&extend_types, 0, stack::arg(0)); // only unchecked callers get here
     }

@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "datatypes/core.h"
+#include "datatypes/map.h"
 #include "datatypes/registry.h"
 #include "lexer/internal.h"
 #include "lexer/loaders.h"
+#include "runtime/collector.h"
 #include "runtime/unicode.h"
 
 namespace zyl::lexer {
@@ -24,19 +26,33 @@ bool closes(uint8_t closing, uint8_t opened) {
     return is_path_type(opened);
 }
 
+// Whether the [n] cells from [first] are whole pairs with keys that a map takes.
+bool valid_pairs(uint32_t first, uint32_t n) {
+    if (n % 2 != 0) return false;
+    for (uint32_t i = 0; i < n; i += 2)
+        if (!map::valid_key_type(out.cells[first + i].type())) return false;
+    return true;
+}
+
 // The value that replaces a closed container's marker and cells: a series of its type made
 // from the cells (mode 1), or a placeholder that only counts as one value (mode 0).
 cell container_value(state& st, uint8_t type, uint32_t first, uint32_t n, int mode) {
     if (!mode) return unset_value;
-    if (type == T_map || type == T_point2d) {
+    if (type == T_point2d) {
         const cell* m = &out.cells[first - 1];
-        throw_error(st, m->w3, type); // map! and point2D! values are not built yet
+        throw_error(st, m->w3, type); // point2D! values are not built yet
     }
+    if (type == T_map && !valid_pairs(first, n)) throw_error(st, out.cells[first - 1].w3, T_map);
     node_id node = series::alloc_cells(n ? n : 1); // may collect: the cells are still rooted
     series_buffer* b = memory::buffer_of(node);
     if (n) std::memcpy(b->head, &out.cells[first], size_t(n) * sizeof(cell));
     b->tail = b->head + size_t(n) * sizeof(cell);
-    return cell{type, 0, node, 0};
+    cell c{uint32_t(type == T_map ? uint8_t(T_block) : type), 0, node, 0};
+    if (type == T_map) {
+        collector::keep kept(&c);
+        map::make_at(&c, &c, 0); // indexes the pairs: a repeated key keeps its place, the last value
+    }
+    return c;
 }
 
 void scan_block_open(state& st, size_t start, size_t, uint32_t, int) { open_container(st, T_block, start); }

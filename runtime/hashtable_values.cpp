@@ -77,6 +77,22 @@ uint32_t date_hash(const cell* v) {
     return hash::murmur3(&instant, sizeof instant);
 }
 
+// -0.0 equals 0.0, so both hash as 0.0: one key for map! and hash!.
+uint32_t double_hash(const cell* v) {
+    cell c = *v;
+    if (c.w2 == 0 && c.w3 == 0x80000000u) c.w3 = 0;
+    return words_hash(&c, 2, 2);
+}
+
+// The [count] 32-bit float components from word 1, each -0.0 hashed as 0.0.
+uint32_t floats_hash(const cell* v, int count) {
+    cell c = *v;
+    uint32_t* w = &c.w1;
+    for (int i = 0; i < count; i++)
+        if (w[i] == 0x80000000u) w[i] = 0;
+    return words_hash(&c, 1, count);
+}
+
 uint32_t symbol_hash(const cell* v) {
     series_buffer* b = memory::buffer_of(v->w3);
     return hash::murmur3_lower(b->head, b->used_bytes());
@@ -98,10 +114,11 @@ uint32_t hash_value(const cell* v, bool case_sensitive) {
     case T_symbol: return symbol_hash(v);
     case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref: case T_TEXT_KEY:
         return text_hash(v, case_sensitive);
-    case T_float_: case T_pair: case T_percent: case T_time: return words_hash(v, 2, 2);
+    case T_float_: case T_percent: case T_time: return double_hash(v);
+    case T_pair: return words_hash(v, 2, 2);
     // A point3D! is x, y, z in words 1-3: its hash covers those and nothing past the cell.
-    case T_point2d: return words_hash(v, 1, 2);
-    case T_point3d: return words_hash(v, 1, 3);
+    case T_point2d: return floats_hash(v, 2);
+    case T_point3d: return floats_hash(v, 3);
     case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path:
     case T_hash: case T_image:
         return words_hash(v, 1, 2);
