@@ -1,7 +1,7 @@
-// tests/fuzz/lexer_replay.cpp: a replay driver for the lexer's fuzz target, for builds without
-// libFuzzer: runs every file of a corpus folder, then inputs mutated from them with a fixed
-// seed (token fragments spliced in, bytes flipped, cut and joined), within a time budget.
-// Usage: zyl-lexer-replay CORPUS_DIR [INPUTS [SECONDS]]
+// tests/fuzz/replay.cpp: a replay driver for the fuzz targets, for builds without libFuzzer:
+// runs every file of a corpus folder, then inputs mutated from them with a fixed seed (the
+// target's fragments spliced in, bytes flipped, cut and joined), within a time budget.
+// Usage: zyl-<target>-replay CORPUS_DIR [INPUTS [SECONDS]]
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -16,21 +16,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
+// Defined by each target: its name, and pieces of its input language that random bytes rarely
+// hit (NUL-terminated; "" stands for one NUL byte).
+extern const char* const replay_target;
+extern const char* const replay_fragments[];
+extern const size_t replay_fragment_count;
+
 namespace {
 
 using bytes = std::vector<uint8_t>;
-
-// Pieces of the syntax that random bytes rarely hit.
-const char* const fragments[] = {
-    "[", "]", "(", ")", "{", "}", "\"", "#", "#\"", "#(", "#[", "#{", "%", "%{", "%%{", "}%", "}%%", "^", "^(",
-    "^(tab)", ":", "'", "/", "//", ";", "\n", " ", "\t", "\r", ",", ".", "e", "E", "h", "FF", "0", "1", "9",
-    "'", "-", "+", "$", "@", "<", ">", "=", "x", "T", "1.#INF", "1.#", "2147483648", "-2147483648", "1e309",
-    "\xC2\xA0", "\xE3\x80\x80", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC0", "\xFF", "\x80", "\0",
-    "a", "word", "set:", ":get", "'lit", "/ref", "#iss", "1:30", "50%", "{a {b} c}", "(1, 2)",
-    "a/", "/b", "a/b:", "'a/b", ":a/b", "a/(b)/", "/1", "/\"s\"", "%\"", "%a", "%a%20", "%C3%A9", "%C3",
-    "http://", "x:", "a@b.c", "<t>", "<", "@r", "10x20", "x-1", "(1, 2, 3)", "(1.5, ", "1.2.3", ".256",
-    "#{00}", "#{", "2#{", "64#{", "16#{", "AQI=", "=", "^(22)", "^(null)", "}", "$1", "1-Jan-2000", "#[",
-};
 
 bytes read_file(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -44,7 +38,7 @@ bytes mutate(const std::vector<bytes>& corpus, std::mt19937_64& rng) {
         size_t at = b.empty() ? 0 : rng() % (b.size() + 1);
         switch (rng() % 5) {
         case 0: { // a fragment of the syntax
-            const char* f = fragments[rng() % std::size(fragments)];
+            const char* f = replay_fragments[rng() % replay_fragment_count];
             size_t n = *f ? std::char_traits<char>::length(f) : 1;
             b.insert(b.begin() + long(at), f, f + n);
             break;
@@ -99,6 +93,6 @@ int main(int argc, char** argv) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > budget)
             break;
     }
-    std::printf("lexer replay: %zu corpus files and %ld generated inputs, no failure\n", files.size(), done);
+    std::printf("%s replay: %zu corpus files and %ld generated inputs, no failure\n", replay_target, files.size(), done);
     return 0;
 }
