@@ -151,6 +151,7 @@ struct bit_writer {
         return p;
     }
     void put(uint32_t value, uint32_t n) {
+        if (failed) return;
         acc |= uint64_t(value) << bits;
         bits += n;
         while (bits >= 8) {

@@ -6,8 +6,12 @@
 // Zylbin header in front, as a compact body, so that mutations reach the records at once.
 // Built for libFuzzer with clang, or linked with the replay driver.
 #include <cstdint>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "boot/startup.h"
@@ -27,12 +31,9 @@ using namespace zyl;
 
 namespace {
 
-constexpr size_t MAX_INPUT = 1 << 16;
-constexpr uint32_t RUNS_PER_RUNTIME = 500; // definitions and symbols only add: start afresh now and then
+constexpr size_t INPUT_LIMIT = 1 << 16;
 constexpr int32_t MOLD_LIMIT = 1 << 16;    // shared series mold again at every reference
 
-uint32_t runs = 0;
-bool started = false;
 
 // Runs [body] under a try frame; a raised error is an answer like any other.
 template <typename F> void guarded(F body) {
@@ -59,7 +60,6 @@ void decode_and_mold(const std::vector<uint8_t>& data, zylbin::mode m, bool stre
         actions::mold_typed(target, out, false, true, false, &part, MOLD_LIMIT, 0);
     });
     stack::pop(1);
-    collector::collect();
 }
 
 struct job {
@@ -72,24 +72,48 @@ int run_input(void* p) {
     std::vector<uint8_t> raw(j->data, j->data + j->size); // memory that does not move
     std::vector<uint8_t> framed = {'Z', 'Y', 'L', 'B', 'I', 'N', 2, uint8_t(j->size ? (j->data[0] & 0x07) | 1 : 1)};
     framed.insert(framed.end(), raw.begin() + (raw.empty() ? 0 : 1), raw.end());
-    bool stress = j->size < 256 && j->size % 5 == 0;
+    bool stress = j->size < 128 && j->size % 16 == 5; // a collection at every allocation: slow
     for (zylbin::mode m : {zylbin::MODE_USER, zylbin::MODE_BOOT}) {
         decode_and_mold(raw, m, stress);
         decode_and_mold(framed, m, stress);
     }
+    collector::collect(); // what the decodings left must be well formed to mark
     return 0;
 }
 
-int start(void*) {
+// The big-stack thread: started once with the run-time, it then decodes one input at a time
+// handed over by the fuzzer's thread (a new thread per input costs more than the input).
+struct worker {
+    std::mutex m;
+    std::condition_variable cv;
+    job* pending = nullptr;
+    bool done = false;
+};
+worker& w = *new worker; // never destroyed: the thread waits on it until the process ends
+
+int serve(void*) {
     collector::gc = {};
     datatype::reg.words_made = false;
     runtime::start();
-    return 0;
+    std::atexit([] { runtime::stop(); }); // what the run-time holds is no leak
+    for (;;) {
+        std::unique_lock<std::mutex> lock(w.m);
+        w.cv.wait(lock, [] { return w.pending != nullptr; });
+        run_input(w.pending);
+        w.pending = nullptr;
+        w.done = true;
+        w.cv.notify_all();
+    }
 }
 
-int stop(void*) {
-    runtime::stop();
-    return 0;
+void run_on_worker(job* j) {
+    static bool started = (std::thread([] { native_stack::run(serve, nullptr); }).detach(), true);
+    (void)started;
+    std::unique_lock<std::mutex> lock(w.m);
+    w.pending = j;
+    w.done = false;
+    w.cv.notify_all();
+    w.cv.wait(lock, [] { return w.done; });
 }
 
 } // namespace
@@ -107,13 +131,8 @@ extern const char* const replay_fragments[] = {
 extern const size_t replay_fragment_count = std::size(replay_fragments);
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > MAX_INPUT) return 0;
-    if (runs++ % RUNS_PER_RUNTIME == 0) {
-        if (started) native_stack::run(stop, nullptr);
-        native_stack::run(start, nullptr);
-        started = true;
-    }
+    if (size > INPUT_LIMIT) return 0;
     job j{data, size};
-    native_stack::run(run_input, &j);
+    run_on_worker(&j);
     return 0;
 }
