@@ -1,6 +1,7 @@
 # bench/zylbin_load.py: pickle.loads and json.loads on the data of bench/zylbin_bench.cpp's load
 # case (200,000 items: integer, float, short string, word as a string, 3-integer list, in
-# turn), for comparison with BM_ZylbinLoad. Prints the median of 7 runs of each, in ms.
+# turn), for comparison with BM_ZylbinLoad. Prints the median of 7 runs of each, wall and CPU
+# time in ms.
 import json
 import pickle
 import statistics
@@ -26,9 +27,10 @@ def item(i):
 data = [item(i) for i in range(RECORDS)]
 for name, dumps, loads in (("pickle.loads", pickle.dumps, pickle.loads), ("json.loads", json.dumps, json.loads)):
     blob = dumps(data)
-    times = []
+    wall, cpu = [], []
     for _ in range(7):
-        t = time.perf_counter()
+        t, c = time.perf_counter(), time.process_time()
         loads(blob)
-        times.append((time.perf_counter() - t) * 1000)
-    print(f"{name:14} {statistics.median(times):8.2f} ms  ({len(blob)} bytes)")
+        wall.append((time.perf_counter() - t) * 1000)
+        cpu.append((time.process_time() - c) * 1000)
+    print(f"{name:14} {statistics.median(wall):8.2f} ms wall {statistics.median(cpu):8.2f} ms CPU  ({len(blob)} bytes)")

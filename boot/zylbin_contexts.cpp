@@ -129,17 +129,10 @@ void read_object_body(decoder& d, node_id into, bool f) {
 // A function's spec or body block record: [n] records into a new block, or a shared block.
 // Answers the block! cell (index 0), kept alive by the caller from the moment it is stored.
 cell read_code_block_head(decoder& d, uint32_t* count) {
-    uint32_t notes = 0;
     const uint8_t* at;
     uint8_t head;
-    for (;;) {
-        at = d.p;
-        head = read_byte(d);
-        if (head == 0xC0) notes |= NOTE_NEW_LINE;
-        else if (head == 0xC1) notes |= NOTE_REFERENCE;
-        else break;
-    }
-    if (head >= 0x80 || (head & 0x3F) != T_block) invalid_at(d, at);
+    uint32_t notes = read_prefixes(d, &at, &head);
+    if ((notes & NOTE_DEFINITION) || head >= 0x80 || (head & 0x3F) != T_block) invalid_at(d, at);
     if (head & 0x40) read_varint(d); // an index, which the function's block does not keep
     *count = 0;
     if (notes & NOTE_REFERENCE) {

@@ -224,25 +224,29 @@ cell read_path_target(decoder& d) {
 // }==
 // {== Records
 
+uint32_t read_prefixes(decoder& d, const uint8_t** at, uint8_t* head) {
+    uint32_t notes = 0;
+    for (;;) {
+        *at = d.p;
+        *head = read_byte(d);
+        if (*head == 0xC0) notes |= NOTE_NEW_LINE;
+        else if (*head == 0xC1) notes |= NOTE_REFERENCE;
+        else if (*head == 0xC4) notes |= NOTE_DEFINITION;
+        else return notes;
+    }
+}
+
 void read_record(decoder& d, node_id into) {
     native_stack::check();
     if (d.depth > 0) {
         ZYL_ASSERT(d.promised > 0);
         d.promised--;
     }
-    uint32_t notes = 0;
+    const uint8_t* start = d.p;
     const uint8_t* at;
     uint8_t head;
-    for (;;) {
-        at = d.p;
-        head = read_byte(d);
-        if (head == 0xC0) notes |= NOTE_NEW_LINE;
-        else if (head == 0xC1) notes |= NOTE_REFERENCE;
-        else if (head == 0xC4) {
-            if (d.m == MODE_USER || d.depth > 0) invalid_at(d, at);
-            notes |= NOTE_DEFINITION;
-        } else break;
-    }
+    uint32_t notes = read_prefixes(d, &at, &head);
+    if ((notes & NOTE_DEFINITION) && (d.m == MODE_USER || d.depth > 0)) invalid_at(d, start);
     uint32_t before = uint32_t(series::length(into));
     d.depth++;
     if (head < 0x80) {

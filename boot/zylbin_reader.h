@@ -86,20 +86,16 @@ inline int32_t read_zigzag(decoder& d) {
     uint32_t v = read_varint(d);
     return int32_t((v >> 1) ^ (0u - (v & 1)));
 }
-inline uint32_t read_int32(decoder& d) {
-    need(d, 4);
-    uint32_t v;
-    std::memcpy(&v, d.p, 4);
-    d.p += 4;
+// A little-endian int32 or double, as the bytes lie.
+template <typename T> inline T read_raw(decoder& d) {
+    need(d, sizeof(T));
+    T v;
+    std::memcpy(&v, d.p, sizeof(T));
+    d.p += sizeof(T);
     return v;
 }
-inline double read_double(decoder& d) {
-    need(d, 8);
-    double v;
-    std::memcpy(&v, d.p, 8);
-    d.p += 8;
-    return v;
-}
+inline uint32_t read_int32(decoder& d) { return read_raw<uint32_t>(d); }
+inline double read_double(decoder& d) { return read_raw<double>(d); }
 // A count of [per_item]-byte items, no more than the bytes left allow.
 uint32_t read_count(decoder& d, uint64_t per_item);
 // A count of records that a container promises: with the records already promised, no more
@@ -119,6 +115,9 @@ cell read_path_target(decoder& d);
 // }==
 // {== Records
 
+// Reads the prefix bytes and the head byte of a record: answers the NOTE_* of the prefixes,
+// with [*head] the head byte and [*at] where it lies.
+uint32_t read_prefixes(decoder& d, const uint8_t** at, uint8_t* head);
 // Reads one record and appends its value to [into] (nothing for a definition; a boot-mode
 // native! or action! appends its spec block after itself).
 void read_record(decoder& d, node_id into);

@@ -53,9 +53,6 @@ void append_fresh(node_id into, cell v) {
     series::append_value(into, v);
 }
 
-// The index of a series record (F set), checked against the series' length once known.
-uint32_t read_index(decoder& d, bool f) { return f ? read_varint(d) : 0; }
-
 void check_index(decoder& d, uint32_t index, uint64_t length, const uint8_t* at) {
     if (index > length) invalid_at(d, at);
 }
@@ -69,6 +66,16 @@ void append_shared(decoder& d, node_id into, uint8_t type, uint32_t index, bool 
     if (!keep_type) cells::set_type(&c, type);
     c.w1 = index;
     series::append_value(into, c);
+}
+
+// Reads a series record's index (F set) into [*index]; with a reference (C1) appends the
+// shared series and answers true: the record is done.
+bool read_index_or_share(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes, bool keep_type,
+                         bool (*family)(uint8_t), uint32_t* index) {
+    *index = f ? read_varint(d) : 0;
+    if (!(notes & NOTE_REFERENCE)) return false;
+    append_shared(d, into, type, *index, keep_type, family);
+    return true;
 }
 
 // A byte series of [n] bytes copied from the input.
@@ -196,11 +203,8 @@ void read_scalar(decoder& d, node_id into, uint8_t type, bool f) {
 
 void read_block(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
     const uint8_t* at = d.p;
-    uint32_t index = read_index(d, f);
-    if (notes & NOTE_REFERENCE) {
-        append_shared(d, into, type, index, type == T_hash, type == T_hash ? is_hash : is_block_family);
-        return;
-    }
+    uint32_t index;
+    if (read_index_or_share(d, into, type, f, notes, type == T_hash, type == T_hash ? is_hash : is_block_family, &index)) return;
     uint32_t n = read_record_count(d);
     check_index(d, index, n, at);
     uint32_t pos = uint32_t(series::length(into));
@@ -230,11 +234,8 @@ void read_map(decoder& d, node_id into, uint32_t notes) {
 
 void read_text(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
     const uint8_t* at = d.p;
-    uint32_t index = read_index(d, f);
-    if (notes & NOTE_REFERENCE) {
-        append_shared(d, into, type, index, false, is_text_family);
-        return;
-    }
+    uint32_t index;
+    if (read_index_or_share(d, into, type, f, notes, false, is_text_family, &index)) return;
     const uint8_t* l_at = d.p;
     uint32_t l = read_varint(d);
     uint32_t w = l & 3;
@@ -265,11 +266,8 @@ void read_text(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
 
 void read_binary(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
     const uint8_t* at = d.p;
-    uint32_t index = read_index(d, f);
-    if (notes & NOTE_REFERENCE) {
-        append_shared(d, into, type, index, false, is_binary);
-        return;
-    }
+    uint32_t index;
+    if (read_index_or_share(d, into, type, f, notes, false, is_binary, &index)) return;
     uint32_t n = read_count(d, 1);
     check_index(d, index, n, at);
     append_fresh(into, cell{T_binary, index, read_bytes(d, n), 0});
@@ -291,11 +289,8 @@ void read_bitset(decoder& d, node_id into, bool f, uint32_t notes) {
 
 void read_vector(decoder& d, node_id into, bool f, uint32_t notes) {
     const uint8_t* at = d.p;
-    uint32_t index = read_index(d, f);
-    if (notes & NOTE_REFERENCE) {
-        append_shared(d, into, T_vector, index, true, is_vector);
-        return;
-    }
+    uint32_t index;
+    if (read_index_or_share(d, into, T_vector, f, notes, true, is_vector, &index)) return;
     uint8_t k = read_byte(d);
     uint32_t w = k & 3;
     uint32_t n = read_count(d, 1u << w);
@@ -308,11 +303,8 @@ void read_vector(decoder& d, node_id into, bool f, uint32_t notes) {
 
 void read_image(decoder& d, node_id into, bool f, uint32_t notes) {
     const uint8_t* at = d.p;
-    uint32_t index = read_index(d, f);
-    if (notes & NOTE_REFERENCE) {
-        append_shared(d, into, T_image, index, true, is_image);
-        return;
-    }
+    uint32_t index;
+    if (read_index_or_share(d, into, T_image, f, notes, true, is_image, &index)) return;
     uint32_t width = read_varint(d);
     uint32_t height = read_varint(d);
     if (width > MAX_IMAGE_SIDE || height > MAX_IMAGE_SIDE) invalid_at(d, at);
