@@ -302,7 +302,8 @@ void free_buffer(uint8_t* buffer) { std::free(buffer); }
 
 int64_t compress(const uint8_t* source, uint64_t n, uint8_t* destination) {
     if (n < MIN_INPUT || n > UINT32_MAX) return -1;
-    std::unique_ptr<tables> t(new tables); // not zeroed: each chunk resets what it reads
+    // Kept for the thread's next call: not zeroed, since each chunk resets what it reads.
+    thread_local std::unique_ptr<tables> t(new tables);
     bit_writer w{destination + 8, n - 8};
     store32(destination + 4, uint32_t(n));
     for (uint64_t at = 0; at < n && !w.failed; at += CHUNK_MAX) {

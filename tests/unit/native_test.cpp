@@ -105,8 +105,8 @@ struct NativeTest : zyl::testing::LexerTest {
 
 // The text of the library source [name] (library/ beside tests/).
 std::string library_source(const char* name) {
-    std::string path = __FILE__;
-    path = path.substr(0, path.rfind("tests/unit/")) + "library/" + name;
+    // Not __FILE__: built through ccache with a base directory, it is relative to the build.
+    std::string path = std::string(ZYL_SOURCE_DIR) + "/library/" + name;
     std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
