@@ -432,25 +432,27 @@ TEST_F(ZylbinTest, ErrorsAreMadeFromTheirCode) {
     EXPECT_EQ(decode(bad), " !! invalid 12") << "a code outside the catalogue";
 }
 
-TEST_F(ZylbinTest, DatatypesStillToComeAreReadWholeThenRefused) {
+TEST_F(ZylbinTest, DatatypesWithMakersOfTheirOwnAreBuiltByThemOrRefused) {
     auto not_yet = [](const char* type) { return std::string(" !! \"") + type + " is " + NOT_YET + "\""; };
     struct {
         const char* what;
         std::initializer_list<uint8_t> payload;
         std::string expect;
     } cases[] = {
-        {"hash!", {0x24, 0x02, 0x81, 0x82}, not_yet("hash!")},
-        {"map!", {0x28, 0x02, 0x81, 0x82}, not_yet("map!")},
+        {"hash!", {0x24, 0x02, 0x81, 0x82}, "make hash! [1 2]"},
+        {"map!", {0x28, 0x02, 0x81, 0x82}, "#[\n    1 2\n]"},
         {"map! of an odd count", {0x28, 0x01, 0x81}, " !! invalid 12"},
         {"hash! with a bad record inside", {0x24, 0x01, 0xC5}, " !! invalid 13"},
-        {"vector!", {0x23, 0x00, 0x02, 0x01, 0x02}, not_yet("vector!")},
+        {"vector! of 8-bit integers", {0x23, 0x2C, 0x02, 0x01, 0xFF}, "make vector! [integer! 8 [1 -1]]"},
+        {"vector! of no element type", {0x23, 0x00, 0x02, 0x01, 0x02}, " !! invalid 12"},
         {"vector! longer than the data", {0x23, 0x02, 0x04, 0x01, 0x02}, " !! invalid 13"},
         {"image!", {0x35, 0x01, 0x01, 1, 2, 3, 4}, not_yet("image!")},
         {"image! larger than the data", {0x35, 0xFF, 0xFF, 0x03, 0xFF, 0xFF, 0x03, 0}, " !! invalid 19"},
         {"image! wider than 65535", {0x35, 0x80, 0x80, 0x04, 0x01}, " !! invalid 12"},
-        {"money!", {0x31, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, not_yet("money!")},
-        {"date!", {0x2F, 1, 2, 0, 0}, not_yet("date!")},
-        {"ref!", {0x32, 0x04, 'r'}, not_yet("ref!")},
+        {"money!", {0x31, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "$0.00"},
+        {"date!", {0x2F, 0x80, 0x10, 0xA0, 0x0F}, "1-Jan-2000"},
+        {"date! of month 0", {0x2F, 1, 2, 0, 0}, " !! invalid 12"},
+        {"ref!", {0x32, 0x04, 'r'}, "@r"},
     };
     for (const auto& c : cases) EXPECT_EQ(decode(records(c.payload)), c.expect) << c.what;
 }
