@@ -12,6 +12,7 @@
 #include "datatypes/file_url.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/issue.h"
 #include "datatypes/native.h"
@@ -77,6 +78,7 @@ void init_all() {
     email::init();    // email!
     point2D::init();  // point2D!
     point3D::init();  // point3D!
+    image::init();    // the image backend's resource kind, then image!
     // Then, as they exist: series! block! binary! integer! symbol! context! word!
     // lit-word! set-word! get-word! refinement! char! native! action! op! path! lit-path!
     // set-path! get-path! function! routine! paren! issue! url! file! object! bitset! triple!
