@@ -279,6 +279,18 @@ cell* encode(const cell* c, cell* result, int32_t fmt) {
     return out;
 }
 
+cell* push_scaled(const cell* c, uint32_t width, uint32_t height) {
+    cell img = *c;
+    cell* out = stack::push_slot();
+    *out = none_value;
+    if (width == 0 || height == 0 || !img.w2) return make_image(out, nullptr, width, height);
+    if (width > imaging::MAX_SIDE || height > imaging::MAX_SIDE) no_memory();
+    account(uint64_t(width) * height * 4);
+    imaging::bitmap* b = imaging::scale(bitmap_of(&img), width, height);
+    if (!b) no_memory();
+    return make_image(out, b, width, height);
+}
+
 // }==
 // {== Internal functions of the actions
 

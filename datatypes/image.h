@@ -53,6 +53,11 @@ cell* load_value(const cell* value);
 // a zero side, invalid-arg for an unknown format.
 cell* encode(const cell* c, cell* result, int32_t fmt);
 
+// Pushes a new image of [c] scaled to [width] x [height] (nearest neighbour); a zero side, or
+// an image without pixels, gives an image without pixels; a side above 65535 raises
+// internal no-memory.
+cell* push_scaled(const cell* c, uint32_t width, uint32_t height);
+
 // Pixel bytes made since the last collection this unit started (the trigger's count).
 uint64_t pending_bytes();
 

@@ -2,6 +2,7 @@
 // library calls sit in functions whose frames own nothing with a destructor.
 #include <cstdio>
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include <csetjmp>
 #include <cstdlib>
@@ -20,7 +21,16 @@ struct error_mgr {
 
 void on_error(j_common_ptr c) { std::longjmp(reinterpret_cast<error_mgr*>(c->err)->jump, 1); }
 void on_message(j_common_ptr) {}
-void on_emit(j_common_ptr, int) {}
+// Data that ends early is an error, as for the other formats: the library would pad the rest
+// of the image with grey, at full cost for a huge image of a few bytes.
+void on_emit(j_common_ptr c, int level) {
+    if (level < 0 && c->err->msg_code == JWRN_JPEG_EOF) on_error(c);
+}
+// Progressive files may hold any number of scans, each a pass over the whole image.
+constexpr int MAX_SCANS = 1000;
+void on_progress(j_common_ptr c) {
+    if (c->is_decompressor && reinterpret_cast<j_decompress_ptr>(c)->input_scan_number > MAX_SCANS) on_error(c);
+}
 
 void quiet(error_mgr* e) {
     jpeg_std_error(&e->pub);
@@ -35,10 +45,11 @@ struct decode_state {
     status st;
 };
 
-void decode_jpeg_raw(jpeg_decompress_struct* cinfo, error_mgr* err, const uint8_t* data, size_t length,
-                     decode_state* s) {
+void decode_jpeg_raw(jpeg_decompress_struct* cinfo, error_mgr* err, jpeg_progress_mgr* progress,
+                     const uint8_t* data, size_t length, decode_state* s) {
     if (setjmp(err->jump)) return;
     jpeg_create_decompress(cinfo);
+    cinfo->progress = progress;
     jpeg_mem_src(cinfo, data, static_cast<unsigned long>(length));
     if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return;
     if (!size_ok(cinfo->image_width, cinfo->image_height)) return;
@@ -105,7 +116,9 @@ status decode_jpeg(const uint8_t* data, size_t length, bitmap** out) {
     quiet(&err);
     cinfo.err = &err.pub;
     decode_state s{nullptr, nullptr, status::bad};
-    decode_jpeg_raw(&cinfo, &err, data, length, &s);
+    jpeg_progress_mgr progress{};
+    progress.progress_monitor = on_progress;
+    decode_jpeg_raw(&cinfo, &err, &progress, data, length, &s);
     jpeg_destroy_decompress(&cinfo);
     std::free(s.row);
     if (s.st != status::ok) {

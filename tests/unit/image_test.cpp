@@ -152,3 +152,16 @@ TEST_F(ImageTest, FreedPixelsRaiseBadMediaInsteadOfBeingRead) {
 }
 
 } // namespace
+
+TEST_F(ImageTest, ScalingMakesANewImageByNearestNeighbour) {
+    eval("i: make image! [2x1 #{010101020202}]");
+    cell w = word::load("i");
+    cell img = *context::get_value(&w);
+    cell* top = es.top;
+    cell* s = image::push_scaled(&img, 4, 2);
+    cell* bin = image::extract_channels(s, image::RGB);
+    const series_buffer* b = memory::buffer_of(bin->w2);
+    EXPECT_EQ(std::string(b->head, b->tail), std::string("\1\1\1\1\1\1\2\2\2\2\2\2\1\1\1\1\1\1\2\2\2\2\2\2"));
+    EXPECT_EQ(image::push_scaled(&img, 0, 3)->w2, 0u);
+    es.top = top;
+}
