@@ -158,6 +158,7 @@ void stop() {
     words::loaded = {};
     words::refs = {};
     symbol::table = {};
+    extres::sweep(); // nothing is marked now: every resource is released
     extres::shutdown();
     collector::gc = {};
     es = eval_stack{};

@@ -10,11 +10,13 @@
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
 #include "datatypes/series.h"
 #include "datatypes/vector.h"
 #include "runtime/collector.h"
+#include "runtime/error.h"
 #include "runtime/memory.h"
 
 namespace zyl::zylbin {
@@ -54,8 +56,23 @@ bool make_vector(cell* v, uint8_t element_type, uint32_t width) {
     return true;
 }
 
-// [v]: a binary! over width x height argb pixels. Becomes an image! of that size.
-void make_image(cell*, uint32_t, uint32_t) { not_yet("image!"); }
+// [v]: a binary! over width x height argb pixels. Becomes an image! of that size, its head at
+// the record's index; a zero side gives an image without pixels.
+void make_image(cell* v, uint32_t width, uint32_t height) {
+    cell pixels = *v;
+    collector::keep k{&pixels};
+    uint32_t index = v->w1;
+    if (width == 0 || height == 0) {
+        *v = cell{T_image, 0, 0, height << 16 | width};
+        return;
+    }
+    imaging::bitmap* b = imaging::create(width, height);
+    if (!b) error::raise(error::cat_internal, error::internal_no_memory);
+    image::make_at(v, image::handle_new(b));
+    pixels.w1 = 0;
+    image::set_channels(v, &pixels, image::ARGB);
+    v->w1 = index;
+}
 
 // The money! of currency byte 0 and packed digits 1-11; any other type when refused.
 cell make_money(const uint8_t digits[12], bool negative) {

@@ -15,6 +15,7 @@
 #include "datatypes/function.h"
 #include "datatypes/handle.h"
 #include "datatypes/hash.h"
+#include "datatypes/image.h"
 #include "datatypes/integer.h"
 #include "datatypes/map.h"
 #include "datatypes/money.h"
@@ -93,6 +94,7 @@ void init_all() {
     ref::init();      // ref!
     point2D::init();  // point2D!
     point3D::init();  // point3D!
+    image::init();    // the image backend's resource kind, then image!
     // Then, as they exist: series! block! binary! integer! symbol! context! word!
     // lit-word! set-word! get-word! refinement! char! native! action! op! path! lit-path!
     // set-path! get-path! function! routine! paren! issue! url! file! object! bitset! triple!

@@ -46,7 +46,11 @@ int32_t rs_length_q(cell* s, bool whole) {
     return static_cast<int32_t>(total - static_cast<uint32_t>(idx));
 }
 
-uint32_t rs_abs_length_q(const cell* s) { return units_of(memory::buffer_of(s->w2)); }
+uint32_t rs_abs_length_q(const cell* s) {
+    // An image's series is its handle, not its pixels: it counts width times height.
+    if (s->type() == T_image) return (s->w3 & 0xFFFF) * (s->w3 >> 16);
+    return units_of(memory::buffer_of(s->w2));
+}
 
 bool rs_tail_q(const cell* s) { return s->w1 >= rs_abs_length_q(s); }
 

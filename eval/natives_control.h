@@ -81,6 +81,7 @@ inline uint8_t loop_count_to_integer() { return float_cell_to_integer(es.base); 
 // Element steps of the types that set them when they register; while null, a map! or image!
 // walked by foreach raises internal not-done.
 using map_next_fn = bool (*)(cell* s, const cell* words);
+// [words] is a block of loop words, or the one loop word itself.
 using image_next_fn = bool (*)(cell* s, const cell* words, uint32_t n);
 using image_size_fn = uint32_t (*)(const cell* image); // pixels: width times height
 extern map_next_fn map_foreach_next;

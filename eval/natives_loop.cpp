@@ -160,6 +160,10 @@ bool foreach_next(cell* s, const cell* words, uint32_t n) {
 }
 
 bool foreach_next_block(cell* s, const cell* word) {
+    if (s->type() == T_image) {
+        if (!image_foreach_next) not_yet_available("foreach");
+        return image_foreach_next(s, word, 1);
+    }
     if (series::rs_tail_q(s)) return false;
     cell v;
     if (s->type() == T_block) {

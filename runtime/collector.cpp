@@ -18,6 +18,8 @@
 
 namespace zyl::collector {
 
+void (*image_visit)(node_id handle) = nullptr;
+
 state gc{};
 
 namespace {
@@ -98,7 +100,12 @@ void mark_cell(const cell* c) {
     case T_handle:
         if (static_cast<int32_t>(c->w3) >= 0) extres::mark(static_cast<int32_t>(c->w3));
         break;
-    case T_image: mark_series(c->w2); break;
+    case T_image:
+        if (c->w2) {
+            mark_series(c->w2);
+            if (image_visit) image_visit(c->w2);
+        }
+        break;
     case T_event:
         if (c->header & EVENT_OWNS_DATA) mark_series_cells(c->w2);
         break;

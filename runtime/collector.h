@@ -51,6 +51,10 @@ inline bool running() { return gc.collecting; }
 // Frees node [n] of a dead buffer (0 is ignored).
 void queue_free_node(node_id n);
 
+// The image! visit of a handle node (marks its pixels' external-resource entry), set when
+// image! registers.
+extern void (*image_visit)(node_id handle);
+
 // Registers [hook], called in every collection's root marking; raises when the table is full.
 void add_mark_hook(mark_hook hook);
 void remove_mark_hook(mark_hook hook);

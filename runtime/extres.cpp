@@ -82,6 +82,12 @@ uint32_t push(uint32_t tag, release_fn release) {
     return t.kind_count;
 }
 
+uint32_t kind_of(uint32_t tag) {
+    for (uint32_t i = 0; i < t.kind_count; i++)
+        if (t.kinds[i].tag == tag) return i + 1;
+    return 0;
+}
+
 int32_t register_resource(void* resource, uint32_t flags) {
     if (!t.entries) init();
     if (t.entries[t.free_head].next == -1) grow(t.free_head); // keep one free entry in hand

@@ -31,6 +31,8 @@ void init();
 void shutdown();
 // Registers a kind; returns its number (1-based). Raises when MAX_KINDS are registered.
 uint32_t push(uint32_t tag, release_fn release);
+// The number of the kind registered with [tag], or 0.
+uint32_t kind_of(uint32_t tag);
 // A new used entry for [resource] with [flags] (the kind number); returns its index.
 int32_t register_resource(void* resource, uint32_t flags);
 // Marks entry [index] for this collection, replacing its resource when [resource] is not
