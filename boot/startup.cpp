@@ -121,7 +121,6 @@ void start() {
     memory::new_series_frame();
     datatypes::init_all();
     actions::init();
-    unicode::init_case_tables();
     symbol::init_table(series::alloc_cells(symbol::TABLE_SIZE));
     context::make_global();
     datatype::make_words();

@@ -25,9 +25,12 @@ uint32_t find_pair(const uint32_t* pairs, uint32_t count, uint32_t cp) {
     return pairs[2 * lo] == cp ? pairs[2 * lo + 1] : cp;
 }
 
-// Stores every pair of [pairs] ([words] 32-bit words) in direct table [table].
-void fill(uint32_t* table, const uint32_t* pairs, uint32_t words) {
-    for (uint32_t i = 0; i < words; i += 2) table[pairs[i]] = pairs[i + 1];
+// The direct tables with every pair of the lists stored, evaluated by the compiler.
+constexpr detail::direct_tables build_direct() {
+    detail::direct_tables d{};
+    for (uint32_t i = 0; i < std::size(upper_pairs); i += 2) d.map[1][upper_pairs[i]] = upper_pairs[i + 1];
+    for (uint32_t i = 0; i < std::size(lower_pairs); i += 2) d.map[0][lower_pairs[i]] = lower_pairs[i + 1];
+    return d;
 }
 
 constexpr uint32_t pair_count(uint32_t words) { return words / 2; }
@@ -95,7 +98,7 @@ uint64_t part_count(const cell* value, const cell* part, uint64_t rest) {
 
 namespace detail {
 
-uint32_t case_direct[2][65536];
+constexpr direct_tables case_direct = build_direct();
 
 uint32_t fold_astral(uint32_t cp, bool upper) {
     if (upper) return find_pair(upper_astral, pair_count(std::size(upper_astral)), cp);
@@ -103,12 +106,6 @@ uint32_t fold_astral(uint32_t cp, bool upper) {
 }
 
 } // namespace detail
-
-void init_case_tables() {
-    std::memset(detail::case_direct, 0, sizeof detail::case_direct);
-    fill(detail::case_direct[1], upper_pairs, std::size(upper_pairs));
-    fill(detail::case_direct[0], lower_pairs, std::size(lower_pairs));
-}
 
 uint32_t swap_case(uint32_t cp) {
     uint32_t up = case_fold(cp, true);

@@ -387,6 +387,7 @@ void collect() {
     memory::sweep_node_frames();
     memory::free_retired();
     clear_fixed_marks();
+    memory::pace_after_collection();
     gc.cycles++;
     gc.collecting = false;
     gc.nanos += static_cast<uint64_t>(

@@ -73,6 +73,7 @@ void init() {
         if (!node_range) no_memory();
         node_base = reinterpret_cast<uintptr_t>(node_range) - 8;
     }
+    mm.collect_budget = PACE_FLOOR;
     const char* stress = std::getenv("ZYL_GC_STRESS");
     mm.stress_every = stress ? std::strtoull(stress, nullptr, 10) : 0;
 }
@@ -84,6 +85,18 @@ void free_all() {
     while (mm.first_series_frame) free_series_frame(mm.first_series_frame);
     while (mm.first_big_frame) free_big(mm.first_big_frame->buffer());
     free_retired();
+}
+
+uint64_t heap_in_use() {
+    uint64_t bytes = 0;
+    for (series_frame* f = mm.first_series_frame; f; f = f->next) bytes += uint64_t(f->heap - f->data());
+    for (big_frame* f = mm.first_big_frame; f; f = f->next) bytes += f->requested;
+    return bytes;
+}
+
+void pace_after_collection() {
+    mm.since_collect = 0;
+    mm.collect_budget = std::max(PACE_FLOOR, heap_in_use() / PACE_SHARE);
 }
 
 void* alloc_virtual(uint64_t size, bool exec) {
@@ -305,7 +318,8 @@ series_frame* frame_for(uint64_t request) {
     if (f && f->heap + request < f->end) return f;
     f = memory::find_series_frame(request);
     if (!f) {
-        collector::run_from_allocator();
+        // Under stress every full frame set still collects, as the stress runs expect.
+        if (mm.since_collect >= mm.collect_budget || mm.stress_every) collector::run_from_allocator();
         f = memory::find_series_frame(request);
         if (!f || uint64_t(f->end - f->heap) < FRAME_MIN_FREE) {
             if (request >= mm.next_frame_size) mm.next_frame_size = mm.max_frame_size;
@@ -330,8 +344,9 @@ series_buffer* alloc_buffer(uint64_t count, uint32_t unit, int32_t offset) {
     if (mm.stress_every && ++mm.allocations % mm.stress_every == 0) collector::run_from_allocator();
     series_buffer* b;
     uint32_t big = 0;
+    mm.since_collect += request;
     if (request >= mm.max_frame_size) {
-        collector::run_from_allocator();
+        if (mm.since_collect >= mm.collect_budget || mm.stress_every) collector::run_from_allocator();
         b = memory::alloc_big(request);
         big = SERIES_BIG;
     } else {

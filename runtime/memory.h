@@ -98,6 +98,11 @@ constexpr uint32_t SERIES_FRAME_INITIAL = 0x100000;
 constexpr uint32_t SERIES_FRAME_MAX = 0x200000; // also the big-buffer threshold
 constexpr uint32_t FRAME_MIN_FREE = 0xCCCC;     // after a collection, less free means a new frame
 constexpr uint64_t MAX_BUFFER_BYTES = 0x7FFFFFF0; // largest data area a buffer may have
+// Collector pacing: a full frame set triggers a collection only once the bytes allocated since
+// the last one reach a share of what survived it (live / PACE_SHARE), and never less than
+// PACE_FLOOR: a program that keeps what it makes pays a mark per growth step, not per frame.
+constexpr uint64_t PACE_FLOOR = 0x400000;
+constexpr uint64_t PACE_SHARE = 2;
 
 struct memory_manager {
     uint64_t total; // bytes of virtual memory held
@@ -113,6 +118,8 @@ struct memory_manager {
     big_frame* first_big_frame;
     uint64_t allocations;  // buffers allocated so far
     uint64_t stress_every; // ZYL_GC_STRESS: collect every N allocations, 0 = off
+    uint64_t since_collect;  // buffer bytes allocated since the last collection
+    uint64_t collect_budget; // since_collect that lets a full frame set collect again
 };
 
 extern memory_manager mm;
@@ -121,6 +128,11 @@ namespace memory {
 
 // Base of the node range, one slot before the slot of id 1; see slot_of.
 extern uintptr_t node_base;
+
+// Bytes held by live buffers in series and big frames; right after a collection, what survived.
+uint64_t heap_in_use();
+// Sets the pacing budget from what survived the collection that just ended.
+void pace_after_collection();
 
 // The 64-bit slot of node [n].
 inline uint64_t* slot_of(node_id n) { return reinterpret_cast<uint64_t*>(node_base + uint64_t(n) * 8); }

@@ -1,8 +1,9 @@
 // services/checksum.cpp: the checksum method words, and the message digests and HMAC
 // through libcrypto.
 //
-// The digest algorithms are fetched once by init and one digest context is kept for the
-// run: the run-time is single-threaded and no digest nests inside another.
+// A digest algorithm is fetched at its first use (fetching them all costs a third of an empty
+// script's start-up) and one digest context is kept for the run: the run-time is
+// single-threaded and no digest nests inside another.
 #include "services/checksum.h"
 
 #include <openssl/evp.h>
@@ -37,13 +38,23 @@ constexpr digest_info DIGESTS[] = {{nullptr, 0, 0},      {nullptr, 0, 0},       
 constexpr int32_t DIGEST_COUNT = int32_t(sizeof DIGESTS / sizeof DIGESTS[0]);
 
 EVP_MD* fetched[DIGEST_COUNT]; // null: not fetched, or refused by the library
+bool tried[DIGEST_COUNT];       // the fetch was asked for: a refusal is not asked again
 EVP_MD_CTX* context;           // made on first use, kept for the run
 
 inline bool is_digest(algorithm a) { return a >= A_MD5 && a < DIGEST_COUNT; }
 
+// The algorithm of digest [a], fetched on first use; null when the library refuses it.
+EVP_MD* algorithm_md(int32_t a) {
+    if (!tried[a]) {
+        tried[a] = true;
+        fetched[a] = EVP_MD_fetch(nullptr, DIGESTS[a].name, nullptr);
+    }
+    return fetched[a];
+}
+
 // Starts a digest of [a] in the kept context.
 status begin(algorithm a) {
-    if (!is_digest(a) || !fetched[a]) return REFUSED;
+    if (!is_digest(a) || !algorithm_md(a)) return REFUSED;
     if (!context && !(context = EVP_MD_CTX_new())) return NO_MEMORY;
     return EVP_DigestInit_ex2(context, fetched[a], nullptr) == 1 ? OK : REFUSED;
 }
@@ -67,13 +78,10 @@ status finish(algorithm a, uint8_t* out) {
 
 void init() {
     for (int32_t m = 0; m < M_COUNT; m++) method_symbols[m] = symbol::resolve(symbol::make(METHOD_NAMES[m]));
-    init_digests();
 }
 
 void init_digests() {
-    for (int32_t a = A_MD5; a < DIGEST_COUNT; a++) {
-        if (!fetched[a]) fetched[a] = EVP_MD_fetch(nullptr, DIGESTS[a].name, nullptr);
-    }
+    for (int32_t a = A_MD5; a < DIGEST_COUNT; a++) algorithm_md(a);
 }
 
 method method_of(uint32_t sym) {

@@ -34,11 +34,11 @@ enum algorithm : int32_t { A_TCP, A_CRC32, A_MD5, A_SHA1, A_SHA256, A_SHA384, A_
 
 constexpr size_t MAX_DIGEST = 64; // the largest digest, SHA-512's
 
-// Makes the nine method words and fetches the digest algorithms; once, at start-up. May
-// allocate (it interns symbols).
+// Makes the nine method words; once, at start-up. May allocate (it interns symbols). The
+// digest algorithms are fetched at their first use.
 void init();
-// Fetches the digest algorithms (the part of init that needs no symbol table). A digest the
-// library refuses stays unfetched, and digest answers REFUSED for it.
+// Fetches every digest algorithm now (tests use it; a digest fetches its own otherwise). A
+// digest the library refuses stays unfetched, and digest answers REFUSED for it.
 void init_digests();
 // The method that symbol [sym] names (compared through its canonical symbol), or M_COUNT.
 method method_of(uint32_t sym);
