@@ -10,11 +10,15 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "datatypes/binary.h"
+#include "datatypes/block.h"
 #include "datatypes/core.h"
 #include "datatypes/date.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/map.h"
 #include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/time.h"
@@ -30,6 +34,7 @@
 #include "runtime/unicode_text.h"
 #include "services/checksum.h"
 #include "services/files.h"
+#include "services/sysinfo.h"
 #include "services/compress.h"
 
 namespace zyl::natives {
@@ -210,7 +215,7 @@ void checksum(int32_t check, int32_t with) {
     check_arg(check, ts_word, 1);
     check_refinement(check, ts_checksum_key, with);
     cell* data = stack::arg(0);
-    if (data->type() == T_file) not_yet_available("checksum of a file!"); // the file service is to come
+    if (data->type() == T_file) files::read(data, -1, -1, true, false, data); // the file's bytes, whole
     if (data->type() != T_binary && data->type() != T_string)
         error::raise(error::cat_script, error::script_invalid_arg, data);
     const cell* word = stack::arg(1);
@@ -279,11 +284,20 @@ void get_env(int32_t check) {
     stack::keep();
 }
 
-// list-env: the environment as a map!, which is not built yet; its pairs come from
-// sysinfo::environment(environ) once map! exists.
+// list-env: the environment as a map! of name and value strings.
 void list_env(int32_t check) {
     (void)check;
-    not_yet_available("list-env");
+    auto pairs = sysinfo::environment(environ);
+    cell* blk = block::push_new(int32_t(pairs.size() * 2));
+    for (const auto& [name, value] : pairs) {
+        string::load_in(reinterpret_cast<const uint8_t*>(name.data()), int64_t(name.size()), blk->w2,
+                        string::ENCODING_UTF8);
+        string::load_in(reinterpret_cast<const uint8_t*>(value.data()), int64_t(value.size()), blk->w2,
+                        string::ENCODING_UTF8);
+    }
+    cell* m = stack::push_slot();
+    map::make_at(m, blk, 0);
+    stack::set_last_keep(m);
 }
 
 // now [/year] [/month] [/day] [/time] [/zone] [/date] [/weekday] [/yearday] [/precise] [/utc]
