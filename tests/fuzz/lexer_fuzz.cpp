@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -240,6 +241,22 @@ void run_modes(const uint8_t* text, size_t n, uint32_t seed) {
 }
 
 } // namespace
+
+// For the replay driver (tests/fuzz/target_replay.cpp).
+extern const char* const replay_target = "lexer";
+// Pieces of the syntax that random bytes rarely hit.
+extern const char* const replay_fragments[] = {
+    "[", "]", "(", ")", "{", "}", "\"", "#", "#\"", "#(", "#[", "#{", "%", "%{", "%%{", "}%", "}%%", "^", "^(",
+    "^(tab)", ":", "'", "/", "//", ";", "\n", " ", "\t", "\r", ",", ".", "e", "E", "h", "FF", "0", "1", "9",
+    "'", "-", "+", "$", "@", "<", ">", "=", "x", "T", "1.#INF", "1.#", "2147483648", "-2147483648", "1e309",
+    "\xC2\xA0", "\xE3\x80\x80", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC0", "\xFF", "\x80", "\0",
+    "a", "word", "set:", ":get", "'lit", "/ref", "#iss", "1:30", "50%", "{a {b} c}", "(1, 2)",
+    "a/", "/b", "a/b:", "'a/b", ":a/b", "a/(b)/", "/1", "/\"s\"", "%\"", "%a", "%a%20", "%C3%A9", "%C3",
+    "http://", "x:", "a@b.c", "<t>", "<", "@r", "10x20", "x-1", "(1, 2, 3)", "(1.5, ", "1.2.3", ".256",
+    "#{00}", "#{", "2#{", "64#{", "16#{", "AQI=", "=", "^(22)", "^(null)", "}", "$1", "1-Jan-2000", "#[",
+    "USD$", "$1'000.12345", "2000-W01-1", "2000-032", "20000101T1200Z", "/10:00:30.5+05:30", "-Feb-", "/-0005",
+};
+extern const size_t replay_fragment_count = std::size(replay_fragments);
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > MAX_INPUT) return 0;

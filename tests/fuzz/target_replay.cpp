@@ -1,6 +1,6 @@
-// tests/fuzz/target_replay.cpp: a replay driver for the fuzz targets, for builds without libFuzzer:
-// runs every file of a corpus folder, then inputs mutated from them with a fixed seed (the
-// target's fragments spliced in, bytes flipped, cut and joined), within a time budget.
+// tests/fuzz/target_replay.cpp: the replay driver of the fuzz targets that name their own
+// fragments (replay_fragments): inputs mutated from the corpus by splicing those in, flipping,
+// cutting and joining bytes, run by the loop of replay.h.
 // Usage: zyl-<target>-replay CORPUS_DIR [INPUTS [SECONDS]]
 #include <algorithm>
 #include <chrono>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+#include "replay.h"
 
 // Defined by each target: its name, and pieces of its input language that random bytes rarely
 // hit (NUL-terminated; "" stands for one NUL byte).
@@ -24,12 +24,7 @@ extern const size_t replay_fragment_count;
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
-
-bytes read_file(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(in), {});
-}
+using zyl::fuzz::bytes;
 
 bytes mutate(const std::vector<bytes>& corpus, std::mt19937_64& rng) {
     bytes b = corpus.empty() ? bytes{} : corpus[rng() % corpus.size()];
@@ -67,32 +62,4 @@ bytes mutate(const std::vector<bytes>& corpus, std::mt19937_64& rng) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s CORPUS_DIR [INPUTS [SECONDS]]\n", argv[0]);
-        return 2;
-    }
-    long inputs = argc > 2 ? std::atol(argv[2]) : 20000;
-    double budget = argc > 3 ? std::atof(argv[3]) : 45.0;
-    std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator(argv[1]))
-        if (e.is_regular_file()) files.push_back(e.path());
-    std::sort(files.begin(), files.end());
-    std::vector<bytes> corpus;
-    for (const auto& f : files) {
-        corpus.push_back(read_file(f));
-        LLVMFuzzerTestOneInput(corpus.back().data(), corpus.back().size());
-    }
-    std::mt19937_64 rng(20260101);
-    auto start = std::chrono::steady_clock::now();
-    long done = 0;
-    for (; done < inputs; done++) {
-        bytes b = mutate(corpus, rng);
-        LLVMFuzzerTestOneInput(b.data(), b.size());
-        if (done % 256 == 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > budget)
-            break;
-    }
-    std::printf("%s replay: %zu corpus files and %ld generated inputs, no failure\n", replay_target, files.size(), done);
-    return 0;
-}
+int main(int argc, char** argv) { return zyl::fuzz::replay_main(argc, argv, mutate, 20260101, 20000, 45.0); }
