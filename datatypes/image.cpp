@@ -48,7 +48,6 @@ constexpr uint32_t KIND_TAG = 0x696D6167; // "imag"
 constexpr uint64_t COLLECT_AFTER = 64ull << 20; // pixel bytes between collections we start
 
 uint32_t kind = 0;
-uint64_t pending = 0;
 
 handle_record* record(node_id handle) { return reinterpret_cast<handle_record*>(memory::buffer_of(handle)->head); }
 
@@ -61,14 +60,14 @@ void release_bitmap(void* resource) { imaging::destroy(static_cast<imaging::bitm
     error::raise(error::cat_script, error::script_invalid_arg, &c);
 }
 
-// Pixel memory is outside the series frames, so it counts toward collections here: a loop
-// that drops large images must not grow without bound.
+// Pixel memory is outside the series frames, so it counts toward the allocator's collection
+// pacing here: a loop that drops large images must not grow without bound. Pixels are not in
+// the live heap the budget is taken from, so they collect at COLLECT_AFTER at the least.
 void account(uint64_t bytes) {
-    pending += bytes;
-    if (pending >= COLLECT_AFTER && collector::gc.active && !collector::running()) {
-        pending = 0;
+    mm.since_collect += bytes;
+    if (mm.since_collect >= std::max(mm.collect_budget, COLLECT_AFTER) && collector::gc.active &&
+        !collector::running())
         collector::run_from_allocator();
-    }
 }
 
 // A bitmap of [w] x [h] (both >= 1); internal no-memory when it cannot be had. May collect.
@@ -140,7 +139,6 @@ void free_pixels(const cell* c) {
 
 int32_t entry_of(node_id handle) { return record(handle)->entry; }
 
-uint64_t pending_bytes() { return pending; }
 
 // }==
 // {== Channels

@@ -58,8 +58,6 @@ cell* encode(const cell* c, cell* result, int32_t fmt);
 // internal no-memory.
 cell* push_scaled(const cell* c, uint32_t width, uint32_t height);
 
-// Pixel bytes made since the last collection this unit started (the trigger's count).
-uint64_t pending_bytes();
 
 void init(); // image!: the backend's resource kind, the datatype, its loop steps and routines
 
