@@ -283,8 +283,8 @@ int run(void* p) {
     auto* a = static_cast<args*>(p);
     try {
         runtime::start();
-    } catch (const error::raised& e) {
-        std::fprintf(stderr, "zyl: start-up failed with error %d/%d\n", e.category, e.id);
+    } catch (const error::raised&) {
+        // Nothing guards the boot top level: its error is reported as any uncaught one.
         if (es.top > es.bottom) error::print_report(es.top - 1);
         return error::UNCAUGHT_STATUS;
     }
