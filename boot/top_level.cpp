@@ -40,7 +40,6 @@ void link_system() {
     const cell* sys = context::global_value(symbol::make("system"));
     if (!sys || sys->type() != T_object) return;
     node_id s = object::context_of(sys);
-    store(s, "words", cell{T_object, context::global(), 0xFFFFFFFFu, 0});
     store(s, "schemes", port::sys.schemes);
     store(object_field(s, "catalog"), "errors", error::sys.errors);
     node_id standard = object_field(s, "standard");

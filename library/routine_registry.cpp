@@ -60,5 +60,7 @@ void install_maker() {
     made[self] = true;
 }
 
+bool was_made(int32_t index) { return index >= 0 && size_t(index) < made.size() && made[size_t(index)]; }
+
 } // namespace routine_registry
 } // namespace zyl

@@ -33,5 +33,6 @@ void gc_series_cycles();
 void gc_nodes_cycles();
 void make_system_words();
 void interpreted_q();
+void float_option();
 
 } // namespace zyl::routines

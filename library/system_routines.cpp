@@ -3,11 +3,14 @@
 // tracer probes, the collector's counters, the clipboard pair and the maker of system/words.
 #include <cstdio>
 #include <cstdlib>
+#include <strings.h>
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
+#include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
 #include "eval/interp.h"
@@ -172,6 +175,15 @@ void make_system_words() {
 // Whether a frame below this routine's own was pushed by the interpreter: false when the
 // whole call chain runs as compiled code.
 void interpreted_q() { result_logic(stack::has_interp_frame(nullptr, false)); }
+
+// The change hook of system/options/float: pretty? and full? switch the float formatter.
+void float_option() {
+    bool on = logic::is_true(stack::arg(1), false);
+    const char* name = symbol::c_name(stack::arg(0)->w2);
+    if (strcasecmp(name, "pretty?") == 0) float_::pretty_print = on;
+    else if (strcasecmp(name, "full?") == 0) float_::full_support = on;
+    *stack::arg(0) = unset_value;
+}
 
 // }==
 
