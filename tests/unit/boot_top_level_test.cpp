@@ -5,52 +5,20 @@
 #include <string>
 #include <strings.h>
 
-#include "boot/startup.h"
 #include "boot/top_level.h"
 #include "datatypes/context.h"
 #include "datatypes/function.h"
 #include "datatypes/header_flags.h"
-#include "datatypes/registry.h"
-#include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "eval/actions.h"
 #include "eval/interp.h"
 #include "library/routine_registry.h"
-#include "runtime_fixture.h"
+#include "started_fixture.h"
 
 using namespace zyl;
 
 namespace {
 
-struct BootTopLevelTest : ::testing::Test {
-    void SetUp() override {
-        collector::gc = {};
-        datatype::reg.words_made = false;
-        runtime::start();
-    }
-    void TearDown() override { runtime::stop(); }
-
-    // The molded result of [src], or "error <id>" when it raised.
-    static std::string eval(const std::string& src) {
-        cell* top = es.top;
-        cell* block = runtime::load_text(reinterpret_cast<const uint8_t*>(src.data()), src.size());
-        cell w = word::load("test");
-        stack::mark_try(&w);
-        try {
-            interp::eval_block(block, true);
-        } catch (const error::raised& e) {
-            es.throw_code = THROW_NONE;
-            es.top = top;
-            return "error " + std::to_string(e.category) + "/" + std::to_string(e.id);
-        }
-        cell* out = string::push_new(64);
-        actions::mold_typed(es.base, out, false, false, false, nullptr, INT32_MAX, 0);
-        std::string text = string::to_std(out);
-        stack::pop_frame();
-        es.top = top;
-        return text;
-    }
-
+struct BootTopLevelTest : zyl::testing::StartedTest {
     // Whether the function that [src] evaluates to carries the library flag.
     static std::string library_flag(const std::string& src) {
         cell* top = es.top;
@@ -85,10 +53,8 @@ TEST_F(BootTopLevelTest, TheBootSourcesMakeEveryRow) {
 }
 
 TEST_F(BootTopLevelTest, TheMakerRefusesUnknownNamesAndKeepsTheDeclaredBlocks) {
-    std::string refused =
-        "error " + std::to_string(error::cat_script) + "/" + std::to_string(error::script_invalid_arg);
-    EXPECT_EQ(eval("routine [] [as-color]"),
-              "error " + std::to_string(error::cat_internal) + "/" + std::to_string(error::internal_routines));
+    std::string refused = error_of(error::cat_script, error::script_invalid_arg);
+    EXPECT_EQ(eval("routine [] [as-color]"), error_of(error::cat_internal, error::internal_routines));
     routine_registry::install_maker();
     EXPECT_EQ(eval("routine [] [no-such-routine]"), refused);
     EXPECT_EQ(eval("routine [] []"), refused);
