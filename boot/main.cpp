@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "boot/command_line.h"
 #include "boot/startup.h"
 #include "datatypes/core.h"
 #include "datatypes/error.h"
@@ -283,8 +284,9 @@ int run(void* p) {
     auto* a = static_cast<args*>(p);
     try {
         runtime::start();
-    } catch (const error::raised& e) {
-        std::fprintf(stderr, "zyl: start-up failed with error %d/%d\n", e.category, e.id);
+        runtime::set_command_line(a->argc, a->argv);
+    } catch (const error::raised&) {
+        // Nothing guards the boot top level: its error is reported as any uncaught one.
         if (es.top > es.bottom) error::print_report(es.top - 1);
         return error::UNCAUGHT_STATUS;
     }

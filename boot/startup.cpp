@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include "boot/top_level.h"
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/error.h"
@@ -24,9 +26,6 @@
 #include "eval/natives.h"
 #include "eval/stack.h"
 #include "lexer/lexer.h"
-#include "library/file_routines.h"
-#include "library/predicates.h"
-#include "library/process_routines.h"
 #include "runtime/case.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -79,7 +78,7 @@ void make_make(const cell* block) {
 }
 
 void eval_library() {
-    function::making_library = true;
+    top_level::begin();
     for (size_t i = 0; i < library_source_count; i++) {
         const source& s = library_sources[i];
         cell* block = load_text(reinterpret_cast<const uint8_t*>(s.text), s.length);
@@ -88,7 +87,7 @@ void eval_library() {
         stack::pop(1);
         stack::pop(1);
     }
-    function::making_library = false;
+    top_level::finish();
 }
 
 } // namespace
@@ -136,11 +135,8 @@ void start() {
     lexer::init();
     interp::init();
     error::init_system();
-    process_routines::init();
     port::init_system();
     set_constant_words();
-    predicates::init();
-    file_routines::init();
     collector::gc.active = true;
     eval_library();
 }

@@ -75,16 +75,21 @@ namespace zyl::routine {
 // result into cell 0.
 using code_fn = void (*)();
 
-// The table of routine code by name; the boot image binds routine words to it.
+// The routine registry: every routine's code by its registry name, the one table that the
+// boot sources name (`word: routine spec [registry-name]`). Its rows are listed in
+// library/routines.inc; routines added at run time (tests, codecs) follow them.
 struct entry {
     const char* name;
     code_fn code;
 };
-// Index of the routine named [name] in the table, or -1.
+extern const entry registry[];
+extern const uint32_t registry_count;
+
+// Index of the routine named [name] (any letter case) in the registry, or -1.
 int32_t find(const char* name);
 // The code at [index], or null when [index] is not in the table.
 code_fn code_at(int32_t index);
-// Adds [name] with [code] to the table (start-up and tests); answers its index.
+// Adds [name] with [code] after the registry's rows (start-up and tests); answers its index.
 int32_t add(const char* name, code_fn code);
 
 // Builds a routine! value on the stack top: [body] a block, none or null (kept as given, not

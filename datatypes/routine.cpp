@@ -1,6 +1,7 @@
 // datatypes/routine.cpp: routine!, language words whose body is C++ code of the run-time,
 // and the table of that code by name.
 #include <cstring>
+#include <strings.h>
 #include <vector>
 
 #include "datatypes/action_types.h"
@@ -21,8 +22,9 @@ namespace zyl::routine {
 
 namespace {
 
-// The routine code, in the order added; a routine value keeps its index.
-std::vector<entry>& table() {
+// The routines added after the registry's rows, in the order added; a routine value keeps
+// its index.
+std::vector<entry>& added() {
     static std::vector<entry> t;
     return t;
 }
@@ -30,20 +32,25 @@ std::vector<entry>& table() {
 } // namespace
 
 int32_t find(const char* name) {
-    const std::vector<entry>& t = table();
+    for (uint32_t i = 0; i < registry_count; i++)
+        if (strcasecmp(registry[i].name, name) == 0) return static_cast<int32_t>(i);
+    const std::vector<entry>& t = added();
     for (size_t i = 0; i < t.size(); i++)
-        if (std::strcmp(t[i].name, name) == 0) return static_cast<int32_t>(i);
+        if (strcasecmp(t[i].name, name) == 0) return static_cast<int32_t>(registry_count + i);
     return -1;
 }
 
 code_fn code_at(int32_t index) {
-    const std::vector<entry>& t = table();
-    return index >= 0 && size_t(index) < t.size() ? t[size_t(index)].code : nullptr;
+    if (index < 0) return nullptr;
+    if (uint32_t(index) < registry_count) return registry[index].code;
+    const std::vector<entry>& t = added();
+    size_t i = size_t(index) - registry_count;
+    return i < t.size() ? t[i].code : nullptr;
 }
 
 int32_t add(const char* name, code_fn code) {
-    table().push_back(entry{name, code});
-    return static_cast<int32_t>(table().size() - 1);
+    added().push_back(entry{name, code});
+    return static_cast<int32_t>(registry_count + added().size() - 1);
 }
 
 void set_arg_count(cell* fn) {

@@ -1,6 +1,6 @@
 // library/file_routines.cpp: exists?, create-dir, write-stdout, get-current-dir,
 // set-current-dir and os-info, over the file service and uname(2).
-#include "library/file_routines.h"
+#include "library/routines.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,7 +9,6 @@
 #include <sstream>
 #include <sys/utsname.h>
 
-#include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/core.h"
 #include "datatypes/file_url.h"
@@ -25,10 +24,32 @@
 #include "services/files.h"
 #include "services/sysinfo.h"
 
-namespace zyl::file_routines {
+namespace zyl::routines {
 
 namespace {
 
+// {== Internal functions
+
+// Appends to block [spec] the set-word [name] and [value].
+void add_field(const cell* spec, const char* name, const cell* value) {
+    cell w = word::load(name);
+    cells::set_type(&w, T_set_word);
+    block::append_value(spec, &w);
+    block::append_value(spec, value);
+}
+
+// The name: "Linux", and a blank and the distribution's PRETTY_NAME when it is known.
+std::string system_name() {
+    std::ifstream in("/etc/os-release");
+    std::stringstream text;
+    if (in) text << in.rdbuf();
+    std::string pretty = sysinfo::pretty_name(text.str());
+    return pretty.empty() ? "Linux" : "Linux " + pretty;
+}
+
+} // namespace
+
+// }==
 // {== Routines
 
 void exists_q() {
@@ -65,23 +86,6 @@ void set_current_dir() {
     stack::set_last(&unset_value);
 }
 
-// Appends to block [spec] the set-word [name] and [value].
-void add_field(const cell* spec, const char* name, const cell* value) {
-    cell w = word::load(name);
-    cells::set_type(&w, T_set_word);
-    block::append_value(spec, &w);
-    block::append_value(spec, value);
-}
-
-// The name: "Linux", and a blank and the distribution's PRETTY_NAME when it is known.
-std::string system_name() {
-    std::ifstream in("/etc/os-release");
-    std::stringstream text;
-    if (in) text << in.rdbuf();
-    std::string pretty = sysinfo::pretty_name(text.str());
-    return pretty.empty() ? "Linux" : "Linux " + pretty;
-}
-
 // os-info: name, arch, version (the kernel's major.minor.0) and build (its third number).
 void os_info() {
     struct utsname u = {};
@@ -108,15 +112,4 @@ void os_info() {
 
 // }==
 
-} // namespace
-
-void init() {
-    runtime::define_routine("exists?", "[path [file!] return: [logic!]]", exists_q);
-    runtime::define_routine("create-dir", "[path [file!]]", create_dir);
-    runtime::define_routine("write-stdout", "[data [any-type!]]", write_stdout);
-    runtime::define_routine("get-current-dir", "[]", get_current_dir);
-    runtime::define_routine("set-current-dir", "[path [file!]]", set_current_dir);
-    runtime::define_routine("os-info", "[]", os_info);
-}
-
-} // namespace zyl::file_routines
+} // namespace zyl::routines

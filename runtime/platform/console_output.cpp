@@ -24,6 +24,7 @@ struct output {
     int fd = STDOUT_FILENO;
     bool console = false; // fd is a terminal
     size_t pos = 0;       // bytes gathered in buf
+    bool last_lf = false; // the last byte written was a line feed
     uint8_t buf[OUT_SIZE];
 };
 output out;
@@ -34,6 +35,7 @@ std::vector<capture_hook> capture_hooks;
 // Writes the [n] bytes at [p], retrying interrupted and partial writes and waiting on a
 // non-blocking descriptor; any other failure drops the rest.
 void write_all(const uint8_t* p, size_t n) {
+    if (n > 0) out.last_lf = p[n - 1] == '\n';
     while (n > 0) {
         ssize_t w = ::write(out.fd, p, n);
         if (w > 0) {
@@ -160,6 +162,7 @@ int set_output_fd(int fd) {
 int output_fd() { return out.fd; }
 
 bool is_console() { return out.console; }
+bool last_was_lf() { return out.last_lf; }
 
 void write_latin1(const uint8_t* text, size_t bytes) { write_units<1>(text, bytes, false); }
 void write_latin1_line(const uint8_t* text, size_t bytes) { write_units<1>(text, bytes, true); }

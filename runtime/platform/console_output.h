@@ -35,6 +35,8 @@ int set_output_fd(int fd);
 int output_fd();
 // True when the output descriptor is a terminal.
 bool is_console();
+// Whether the last character written was a line feed (false before any output).
+bool last_was_lf();
 
 // Writers of [bytes] bytes of [text] at 1, 2 or 4 bytes a character; a trailing partial unit
 // is ignored. The _line forms end the line.

@@ -18,6 +18,7 @@
 #include "eval/fast_paths.h"
 #include "eval/interp.h"
 #include "eval/natives.h"
+#include "library/routine_registry.h"
 #include "runtime/extres.h"
 #include "runtime/words.h"
 #include "lexer_fixture.h"
@@ -54,6 +55,7 @@ struct MathTest : zyl::testing::LexerTest {
         error::init_system();
         collector::gc.active = true; // ZYL_GC_STRESS collects at every allocation from here
         make_make();
+        routine_registry::install_maker(); // the base source declares the global routines
         // The actions, the natives and the operators; the rest of the library needs more.
         for (size_t i = 0; i < runtime::library_source_count; i++) {
             const runtime::source& s = runtime::library_sources[i];

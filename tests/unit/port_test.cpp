@@ -4,24 +4,17 @@
 #include <cstring>
 #include <string>
 
-#include "boot/startup.h"
 #include "datatypes/port.h"
-#include "datatypes/registry.h"
-#include "datatypes/string.h"
 #include "datatypes/word.h"
-#include "eval/actions.h"
-#include "eval/interp.h"
-#include "runtime_fixture.h"
+#include "started_fixture.h"
 
 using namespace zyl;
 
 namespace {
 
-struct PortTest : ::testing::Test {
+struct PortTest : zyl::testing::StartedTest {
     void SetUp() override {
-        collector::gc = {};
-        datatype::reg.words_made = false;
-        runtime::start();
+        StartedTest::SetUp();
         eval("log: copy [] "
              "logging: make object! [ "
              "  open: func [port /new /read /write] [append log 'open port] "
@@ -39,7 +32,6 @@ struct PortTest : ::testing::Test {
         add("log", "logging");
         add("fail", "failing");
     }
-    void TearDown() override { runtime::stop(); }
 
     static void add(const char* scheme, const char* actor) {
         cell w = word::load(actor);
@@ -47,29 +39,6 @@ struct PortTest : ::testing::Test {
         port::add_scheme(scheme, &a);
     }
 
-    // Evaluates [src]; answers the molded result, or "error id" when it raised.
-    static std::string eval(const char* src) {
-        cell* top = es.top;
-        cell* block = runtime::load_text(reinterpret_cast<const uint8_t*>(src), std::strlen(src));
-        cell w = word::load("test");
-        stack::mark_try(&w);
-        try {
-            interp::eval_block(block, true);
-        } catch (const error::raised& e) {
-            es.throw_code = THROW_NONE;
-            es.top = top;
-            return "error " + std::to_string(e.category) + "/" + std::to_string(e.id);
-        }
-        cell* out = string::push_new(64);
-        actions::mold_typed(es.base, out, false, false, false, nullptr, INT32_MAX, 0);
-        std::string s = string::to_std(out);
-        stack::pop_frame();
-        es.top = top;
-        return s;
-    }
-    static std::string error_of(int32_t cat, int32_t id) {
-        return "error " + std::to_string(cat) + "/" + std::to_string(id);
-    }
 };
 
 TEST_F(PortTest, ReadCallsOpenCopyAndCloseOnceEach) {
