@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "boot/driver_input.h"
 #include "boot/startup.h"
 #include "datatypes/core.h"
 #include "datatypes/error.h"
@@ -257,10 +258,14 @@ int run_file(const char* path) {
 }
 
 int run_stdin() {
-    std::string pending;
-    char line[65536];
+    std::string pending, line;
     bool first = true;
-    while (std::fgets(line, sizeof line, stdin)) {
+    driver_input::reader input; // the line editor when on a terminal
+    while (input.next(line)) {
+        if (input.escaped) {
+            pending.clear();
+            continue;
+        }
         pending += line;
         bool incomplete;
         cell* block = load_guarded(pending, &incomplete, false);

@@ -25,6 +25,7 @@
 #include "eval/stack.h"
 #include "lexer/lexer.h"
 #include "library/file_routines.h"
+#include "console/line_editor.h"
 #include "library/predicates.h"
 #include "library/process_routines.h"
 #include "runtime/case.h"
@@ -141,6 +142,7 @@ void start() {
     set_constant_words();
     predicates::init();
     file_routines::init();
+    line_editor::init();
     collector::gc.active = true;
     eval_library();
 }
@@ -150,6 +152,7 @@ void stop() {
     collector::gc.active = false;
     error::forget_system();
     port::forget_system();
+    line_editor::forget();
     owner::forget();
     context::forget_global();
     words::sym = {};
