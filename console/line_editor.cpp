@@ -11,6 +11,7 @@
 #include "boot/startup.h"
 #include "console/line_state.h"
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
@@ -161,7 +162,7 @@ void add_history() {
 // number of values it gave: 0 lets the caller insert the tab.
 size_t complete_line() {
     stack_scope scope;
-    cell w = word::load("complete-input");
+    cell w = word::load("zyl-complete-input");
     const cell* fn = context::get_value(&w);
     uint8_t t = fn->type();
     if (t != T_function && t != T_native && t != T_action && t != T_routine) return 0;
@@ -393,6 +394,7 @@ void set_buffer_history_routine() {
     roots[ROOT_LINE] = *stack::arg(0);
     roots[ROOT_HISTORY] = *stack::arg(1);
     roots[ROOT_HISTORY].w1 = 0;
+    stack::set_last(&unset_value);
 }
 
 void read_input_routine() {
@@ -403,9 +405,24 @@ void read_input_routine() {
     cell* line = stack::push(&roots[ROOT_LINE]);
     if (line->type() != T_string) return;
     read_line(&prompt, hidden, line);
+    stack::set_last(&unset_value);
 }
 
-void terminate_console_routine() {}
+void terminate_console_routine() { stack::set_last(&unset_value); }
+
+// The global words that have a value, in the global context's order: what completion offers
+// while the system object, whose `words` field shows the same context, does not exist.
+void global_words_routine() {
+    node_id ctx = context::global();
+    uint32_t count = context::word_count(ctx);
+    cell* result = block::push_new(static_cast<int32_t>(count));
+    for (uint32_t i = 0; i < count; i++) {
+        if (context::value_at(ctx, i)->type() == T_unset) continue;
+        cell w = *context::word_at(ctx, i);
+        block::append_value(result, &w);
+    }
+    stack::set_last(result);
+}
 
 // }==
 
@@ -418,6 +435,7 @@ void init() {
     runtime::define_routine("_read-input", R"(["Internal Use Only" prompt [string!] hidden? [logic!]])",
                             read_input_routine);
     runtime::define_routine("_terminate-console", "[]", terminate_console_routine);
+    runtime::define_routine("_global-words", R"(["Internal Use Only"])", global_words_routine);
 }
 
 void forget() {

@@ -196,6 +196,10 @@ void echo_last() {
     layout l;
     lay_out(l);
     int row = l.cursor_row - ed.first_drawn;
+    if (ed.line.back() == '\t' && !ed.hidden) { // four spaces: drawn by the layout
+        redraw();
+        return;
+    }
     int w;
     uint32_t cp = shown(ed.line.back(), w);
     // The character stays on the cursor's row and nothing scrolls: write it alone.
