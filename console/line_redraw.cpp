@@ -169,7 +169,9 @@ void redraw(bool last_rows) {
         out += l.rows[static_cast<size_t>(r)];
     }
     int target = std::clamp(l.cursor_row, first, last);
-    go_to(out, last - first, target - first, target == l.cursor_row ? l.cursor_col : 0);
+    // Drawing leaves the cursor after the last row's text: often just where it belongs.
+    if (!(target == last && l.cursor_row == last && l.cursor_col == l.ends[static_cast<size_t>(last)]))
+        go_to(out, last - first, target - first, target == l.cursor_row ? l.cursor_col : 0);
     flush();
     ed.drawn = true;
     ed.stale = false;
