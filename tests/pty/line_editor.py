@@ -312,6 +312,25 @@ def long_line_edited_midway():
 
 
 @test
+def text_taller_than_the_window():
+    s = Session(ZYL, height=6)
+    try:
+        body = "".join(chr(ord("a") + i % 26) for i in range(560))  # eight rows of 80
+        s.type('length? "' + body + '"')
+        screen, cur = s.settle()
+        check(screen[5] == body[-12:] + '"' and cur == (13, 5), "the rows at the cursor: %r" % screen)
+        s.keys("Home")
+        screen, cur = s.settle()
+        check(screen[0] == '>> length? "' + body[:68] and cur == (3, 0), "the first rows: %r" % screen)
+        s.keys("Enter")
+        screen = s.wait_for(lambda sc: any(l.startswith("== 560") for l in sc))
+        at = [i for i, l in enumerate(screen) if l.startswith("== 560")]
+        check(at and screen[at[0] - 1] == body[-12:] + '"', "Enter shows the last rows: %r" % screen)
+    finally:
+        s.close()
+
+
+@test
 def resize_redraws():
     s = Session(ZYL)
     try:
