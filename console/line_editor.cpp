@@ -6,6 +6,7 @@
 #include "console/line_editor.h"
 
 #include <algorithm>
+#include <new>
 #include <string>
 
 #include "boot/startup.h"
@@ -19,6 +20,7 @@
 #include "eval/natives.h"
 #include "eval/stack.h"
 #include "runtime/collector.h"
+#include "runtime/common.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/platform/console_output.h"
@@ -342,7 +344,6 @@ end handle_key(int32_t k) {
         }
         return end::none;
     case 3: // Ctrl+C
-    case -1: // no more input
         return end::quit;
     case vt::KEY_ESCAPE:
         ed.scratch.clear();
@@ -360,6 +361,10 @@ end edit_loop() {
     long h = -1;
     for (;;) {
         int32_t k = next_key();
+        if (k == -1) { // the terminal is gone, in a paste too: as Ctrl+D on an empty line
+            ed.in_paste = false;
+            return end::quit;
+        }
         if (!ed.in_paste && (k == vt::KEY_UP || k == 16 || k == vt::KEY_DOWN || k == 14)) {
             long count = static_cast<long>(history_count());
             if (k == vt::KEY_UP || k == 16) {
@@ -462,8 +467,13 @@ bool read_line(const cell* prompt, bool hidden, cell* line) {
     ed.cursor = 0;
     ed.drawn = false;
     ed.start_column = console::column();
-    end e;
-    {
+    end e = end::quit;
+    static bool sized = false; // the console's size follows the window from the first edit on
+    if (!sized) {
+        sized = true;
+        update_window_size();
+    }
+    try {
         terminal::raw_guard raw;
         terminal::window_size(ed.columns, ed.rows);
         if (ed.start_column >= ed.columns) ed.start_column %= std::max(ed.columns, 1);
@@ -479,6 +489,8 @@ bool read_line(const cell* prompt, bool hidden, cell* line) {
             ed.line.clear();
             finish();
         }
+    } catch (const std::bad_alloc&) {
+        runtime_error(RT_OUT_OF_MEMORY); // the guard gave the terminal back on the way out
     }
     console::set_column(0);
     if (e == end::quit) {

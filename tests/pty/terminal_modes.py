@@ -154,6 +154,15 @@ def test_hang_up_ends_like_ctrl_d():
             check('"6 * 7"' in f.read(), "the history is saved")
     finally:
         c.close()
+    c = Child()
+    try:
+        c.send(b"\x1b[200~abc")  # a paste that never ends
+        c.read()
+        os.close(c.master)
+        c.proc.wait(5)
+        check(c.proc.returncode == 0, "a hang-up in a paste ends too: %r" % c.proc.returncode)
+    finally:
+        c.close()
 
 
 def main():
