@@ -108,6 +108,36 @@ def edit_time(argv, prompt, code, result, keys, home):
     return t1 - t0
 
 
+def key_latency(argv, prompt, code, home, keys=200):
+    """Median time from a key written mid-way in the pasted line to the end of its redraw
+    (output quiet for 2 ms, less those 2 ms), keys sent one by one."""
+    proc, master, _ = spawn(argv, home)
+    wait_for(master, prompt)
+    write_all(master, PASTE_ON + code[0] + b"a" * 10000 + code[1] + PASTE_OFF)
+    write_all(master, b"\x1b[D" * 5000)
+    time.sleep(1.0)
+    drain(master)
+    times = []
+    for _ in range(keys):
+        t0 = time.perf_counter()
+        os.write(master, b"b")
+        got = False
+        last = t0
+        while True:
+            r, _, _ = select.select([master], [], [], 0.002 if got else 2.0)
+            if not r:
+                break
+            try:
+                os.read(master, 1 << 20)
+            except (BlockingIOError, OSError):
+                pass
+            got = True
+            last = time.perf_counter()
+        times.append(last - t0)
+    finish(proc, master)
+    return statistics.median(times) * 1000
+
+
 def key_costs(zyl, home):
     cases = [
         ("zyl", [zyl], b">> ", (b'length? "', b'"'), lambda n: b"== %d" % n),
@@ -134,6 +164,10 @@ def main():
         print("a key typed mid-way in a pasted 10,000-character line (less a run without keys):")
         for name, ms in key_costs(zyl, home).items():
             print("  %-12s %7.3f ms a key" % (name, ms))
+        print("the same, keys sent one by one, median time to the end of each key's output:")
+        print("  %-12s %7.3f ms" % ("zyl", key_latency([zyl], b">> ", (b'length? "', b'"'), home)))
+        if shutil.which("python3"):
+            print("  %-12s %7.3f ms" % ("python3", key_latency(["python3", "-q"], b">>> ", (b'len("', b'")'), home)))
     finally:
         shutil.rmtree(home, ignore_errors=True)
 
