@@ -56,6 +56,7 @@ void install_handlers() {
     std::memset(&sa, 0, sizeof sa);
     sigemptyset(&sa.sa_mask);
     sa.sa_handler = on_ending_signal;
+    sa.sa_flags = SA_ONSTACK; // a fault from native stack exhaustion needs the alternate stack
     for (int i = 0; i < ENDING_COUNT; i++) sigaction(ENDING_SIGNALS[i], &sa, &term.old_actions[i]);
     if (!term.winch_installed) { // stays for the process: the size is wanted between edits too
         struct sigaction w;
