@@ -11,6 +11,7 @@
 #include <string>
 
 #include "boot/command_line.h"
+#include "boot/driver_input.h"
 #include "boot/startup.h"
 #include "datatypes/core.h"
 #include "datatypes/error.h"
@@ -258,10 +259,14 @@ int run_file(const char* path) {
 }
 
 int run_stdin() {
-    std::string pending;
-    char line[65536];
+    std::string pending, line;
     bool first = true;
-    while (std::fgets(line, sizeof line, stdin)) {
+    driver_input::reader input; // the line editor when on a terminal
+    while (input.next(line)) {
+        if (input.escaped) {
+            pending.clear();
+            continue;
+        }
         pending += line;
         bool incomplete;
         cell* block = load_guarded(pending, &incomplete, false);

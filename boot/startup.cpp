@@ -26,6 +26,7 @@
 #include "eval/natives.h"
 #include "eval/stack.h"
 #include "lexer/lexer.h"
+#include "console/line_editor.h"
 #include "runtime/case.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -137,6 +138,7 @@ void start() {
     error::init_system();
     port::init_system();
     set_constant_words();
+    line_editor::init();
     collector::gc.active = true;
     eval_library();
 }
@@ -146,6 +148,7 @@ void stop() {
     collector::gc.active = false;
     error::forget_system();
     port::forget_system();
+    line_editor::forget();
     owner::forget();
     context::forget_global();
     words::sym = {};

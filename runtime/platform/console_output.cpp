@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "runtime/char_width.h"
 #include "runtime/memory.h"
 #include "runtime/platform/tui_hooks.h"
 #include "runtime/unicode.h"
@@ -29,6 +30,41 @@ struct output {
 };
 output out;
 
+// The display column since the last line end, for the line editor's prompt; escape
+// sequences take none. The decoding state carries over between writes.
+struct column_state {
+    int column = 0;
+    int escape = 0;     // 1: after ESC, 2: inside a CSI sequence
+    uint32_t cp = 0;    // UTF-8 character being gathered
+    int more = 0;       // continuation bytes it still needs
+};
+column_state col;
+
+void count_columns(const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; i++) {
+        uint8_t b = p[i];
+        if (col.escape == 1) {
+            col.escape = b == '[' ? 2 : 0;
+        } else if (col.escape == 2) {
+            if (b >= 0x40 && b <= 0x7E) col.escape = 0;
+        } else if (b == '\n' || b == '\r') {
+            col.column = 0;
+            col.more = 0;
+        } else if (b == 0x1B) {
+            col.escape = 1;
+        } else if (b < 0x80) {
+            col.column++;
+            col.more = 0;
+        } else if ((b & 0xC0) == 0x80) {
+            col.cp = (col.cp << 6) | (b & 0x3F);
+            if (col.more > 0 && --col.more == 0) col.column += unicode::char_width(col.cp);
+        } else {
+            col.more = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
+            col.cp = b & (0x3F >> col.more);
+        }
+    }
+}
+
 std::vector<print_hook> print_hooks;
 std::vector<capture_hook> capture_hooks;
 
@@ -36,6 +72,7 @@ std::vector<capture_hook> capture_hooks;
 // non-blocking descriptor; any other failure drops the rest.
 void write_all(const uint8_t* p, size_t n) {
     if (n > 0) out.last_lf = p[n - 1] == '\n';
+    count_columns(p, n);
     while (n > 0) {
         ssize_t w = ::write(out.fd, p, n);
         if (w > 0) {
@@ -160,6 +197,10 @@ int set_output_fd(int fd) {
 }
 
 int output_fd() { return out.fd; }
+
+int column() { return col.column; }
+
+void set_column(int c) { col.column = c; }
 
 bool is_console() { return out.console; }
 bool last_was_lf() { return out.last_lf; }

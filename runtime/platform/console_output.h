@@ -33,6 +33,11 @@ void init_attributes();
 int set_output_fd(int fd);
 // The descriptor the writers use.
 int output_fd();
+// The display column the writers left the cursor in: the width of what they wrote since
+// the last line end. The line editor starts its prompt there.
+int column();
+// Tells the writers where others left the cursor (the line editor after its line end).
+void set_column(int c);
 // True when the output descriptor is a terminal.
 bool is_console();
 // Whether the last character written was a line feed (false before any output).

@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+# tests/pty/tmux_session.py: drives `zyl` in a tmux pane of its own (own socket, no user
+# configuration, 80x24, temporary HOME) for the line editor's tests.
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+
+class Session:
+    def __init__(self, zyl, home=None, cwd=None, width=80, height=24):
+        self.dir = tempfile.mkdtemp(prefix="zyl-pty-")
+        self.home = home or os.path.join(self.dir, "home")
+        os.makedirs(self.home, exist_ok=True)
+        self.socket = os.path.join(self.dir, "tmux.sock")
+        self.cwd = cwd or self.dir
+        env = "HOME=%s TERM=screen" % self.home
+        self.tmux("new-session", "-d", "-x", str(width), "-y", str(height), "-c", self.cwd,
+                  "env %s %s; echo; echo exited $?; sleep 60" % (env, zyl))
+        self.tmux("set-option", "-g", "status", "off")
+        self.wait_for(lambda s: s[0].startswith(">> "))
+
+    def tmux(self, *args):
+        return subprocess.run(["tmux", "-S", self.socket, "-f", "/dev/null"] + list(args),
+                              capture_output=True, text=True, check=False).stdout
+
+    def keys(self, *keys):
+        """tmux key names and literal text, in order."""
+        for k in keys:
+            if k.startswith("@"):
+                self.tmux("send-keys", "-l", k[1:])
+            else:
+                self.tmux("send-keys", k)
+
+    def type(self, text):
+        self.tmux("send-keys", "-l", text)
+
+    def raw(self, data):
+        """Exact bytes, as a terminal would send them."""
+        self.tmux("send-keys", "-H", *["%02x" % b for b in data])
+
+    def screen(self):
+        return self.tmux("capture-pane", "-p").split("\n")
+
+    def cursor(self):
+        x, y = self.tmux("display", "-p", "#{cursor_x},#{cursor_y}").strip().split(",")
+        return int(x), int(y)
+
+    def wait_for(self, test, timeout=3.0):
+        """Waits until test(screen lines) holds; answers the screen. A screen that never
+        satisfies the test is returned after the timeout, for the caller's assertion."""
+        end = time.time() + timeout
+        while True:
+            s = self.screen()
+            if test(s) or time.time() > end:
+                return s
+            time.sleep(0.02)
+
+    def settle(self, pause=0.15):
+        """Waits until the screen and cursor stay the same for [pause] seconds."""
+        last = None
+        end = time.time() + 3
+        while time.time() < end:
+            now = (self.screen(), self.cursor())
+            if now == last:
+                return now
+            last = now
+            time.sleep(pause)
+        return last
+
+    def exited(self):
+        """Waits for zyl to end; answers its exit status, or None while it runs."""
+        s = self.wait_for(lambda s: any(line.startswith("exited ") for line in s))
+        for line in s:
+            if line.startswith("exited "):
+                return int(line.split()[1])
+        return None
+
+    def close(self):
+        self.tmux("kill-server")
+        shutil.rmtree(self.dir, ignore_errors=True)
