@@ -13,32 +13,15 @@ namespace {
 
 using namespace unicode;
 
-// Stores the 16 ASCII bytes [v] at [out] as 16 units of [Unit] bytes.
-template <uint32_t Unit> inline void store_ascii(uint8_t* out, __m128i v) {
-    const __m128i zero = _mm_setzero_si128();
-    if constexpr (Unit == 1) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    } else if constexpr (Unit == 2) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi8(v, zero));
-    } else {
-        __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(lo, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(lo, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_unpacklo_epi16(hi, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_unpackhi_epi16(hi, zero));
-    }
-}
-
 // Only whole ASCII blocks are stored at once: 16 ASCII bytes are 16 characters, so the
-// store stays inside the counted room. Other bytes go one character at a time, with the
-// two- and three-byte forms of mixed text checked inline.
+// store stays inside the counted room. Other bytes go one character at a time, the common
+// two-byte form decoded inline and the rest through the full check.
 template <uint32_t Unit> uint8_t* decode_at(const uint8_t* p, const uint8_t* end, uint8_t* out) {
     while (p < end) {
         while (end - p >= 16) {
             __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             if (_mm_movemask_epi8(v)) break;
-            store_ascii<Unit>(out, v);
+            text::store_ascii<Unit>(out, v);
             p += 16;
             out += 16 * Unit;
         }
