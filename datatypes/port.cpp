@@ -8,6 +8,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
+#include "datatypes/handle.h"
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
@@ -145,6 +146,25 @@ void add_scheme(const char* name, const cell* actor) {
     *context::value_at(scheme.w1, 3) = a;
     series::append_value(sys.schemes.w2, w);
     series::append_value(sys.schemes.w2, scheme);
+}
+
+void add_native_scheme(const char* name, const action_fn* table) {
+    // The dispatcher's table of actor tables only grows: remember what it was given.
+    static const action_fn* registered[16];
+    static uint32_t ids[16], count;
+    uint32_t id = 0;
+    for (uint32_t i = 0; i < count && !id; i++)
+        if (registered[i] == table) id = ids[i];
+    if (!id) {
+        id = actions::register_port_actor(table);
+        if (count < 16) {
+            registered[count] = table;
+            ids[count++] = id;
+        }
+    }
+    cell h;
+    handle::make_at(&h, id, handle::KIND_NONE);
+    add_scheme(name, &h);
 }
 
 // }==

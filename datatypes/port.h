@@ -8,6 +8,7 @@
 #pragma once
 
 #include "datatypes/cell.h"
+#include "datatypes/registry.h"
 
 namespace zyl::port {
 
@@ -27,6 +28,10 @@ void forget_system();
 // Adds a scheme named [name] whose actor is [actor] (an object!, or a handle! of a native
 // actor table) to the scheme list. May allocate.
 void add_scheme(const char* name, const cell* actor);
+// Adds a scheme named [name] served by the native actor table [table] (the entries of the
+// action slots from append to write; a null entry raises invalid-actor): its actor is a
+// handle! naming the table. A table is registered once however many schemes use it.
+void add_native_scheme(const char* name, const action_fn* table);
 
 // Registers port!; object! must be registered.
 void init();

@@ -254,6 +254,11 @@ uint32_t form_at_tail(const cell* out, const cell* value, int32_t part, bool onl
 // The count of a /part argument [part] of [s]: an integer, or a position in the same series
 // (its index less the index of [s]); anything else raises invalid-refine-arg.
 int64_t part_of(const cell* s, const cell* part);
+// The record size of sort's [skip] (1 without it), checked against the range [length];
+// /all without /skip raises bad-refines. Shared with vector!'s sort.
+uint32_t sort_record_size(const cell* skip, bool all, uint32_t length);
+// The 0-based unit that records compare by, from sort's /compare [cmp] (0 for a function).
+uint32_t sort_compare_offset(const cell* cmp, const cell* skip, bool all, uint32_t size);
 
 } // namespace detail
 

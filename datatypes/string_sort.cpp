@@ -57,32 +57,6 @@ sort::compare_fn comparator(uint32_t unit) {
 
 [[noreturn]] void bad_refines() { error::raise(error::cat_script, error::script_bad_refines); }
 
-// The record size of [skip] (1 without it) after the checks against the range [length].
-uint32_t record_size(const cell* skip, bool all, uint32_t length) {
-    if (!skip) {
-        if (all) bad_refines();
-        return 1;
-    }
-    int32_t size = detail::int_of(skip);
-    if (size < 1 || length % uint32_t(size) != 0 || length < uint32_t(size))
-        detail::invalid_refine(words::refs.skip, skip);
-    return uint32_t(size);
-}
-
-// The 0-based unit that records compare by, from /compare [cmp].
-uint32_t compare_offset(const cell* cmp, const cell* skip, bool all, uint32_t size) {
-    if (!cmp) return 0;
-    uint8_t t = cmp->type();
-    if (t == T_integer) {
-        if (!skip || all) bad_refines();
-        int32_t k = detail::int_of(cmp);
-        if (k < 1 || uint32_t(k) > size) error::raise(error::cat_script, error::script_out_of_range, cmp);
-        return uint32_t(k - 1);
-    }
-    if (sort_call::callable_q(t)) return 0;
-    detail::invalid_refine(words::refs.compare, cmp);
-}
-
 // The comparator's arguments for records of [size] code points held in [units]: (b, a) for
 // records a and b, or (a, b) with /reverse; two char! values, or with /all two strings holding
 // the records.
@@ -125,6 +99,36 @@ void sort_by_function(cell* series, const cell* fn, uint32_t start, uint32_t len
 
 } // namespace
 
+namespace detail {
+
+// The record size of [skip] (1 without it) after the checks against the range [length].
+uint32_t sort_record_size(const cell* skip, bool all, uint32_t length) {
+    if (!skip) {
+        if (all) bad_refines();
+        return 1;
+    }
+    int32_t size = int_of(skip);
+    if (size < 1 || length % uint32_t(size) != 0 || length < uint32_t(size))
+        invalid_refine(words::refs.skip, skip);
+    return uint32_t(size);
+}
+
+// The 0-based unit that records compare by, from /compare [cmp].
+uint32_t sort_compare_offset(const cell* cmp, const cell* skip, bool all, uint32_t size) {
+    if (!cmp) return 0;
+    uint8_t t = cmp->type();
+    if (t == T_integer) {
+        if (!skip || all) bad_refines();
+        int32_t k = int_of(cmp);
+        if (k < 1 || uint32_t(k) > size) error::raise(error::cat_script, error::script_out_of_range, cmp);
+        return uint32_t(k - 1);
+    }
+    if (sort_call::callable_q(t)) return 0;
+    invalid_refine(words::refs.compare, cmp);
+}
+
+} // namespace detail
+
 // }==
 // {== Action entries
 
@@ -144,8 +148,8 @@ cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, cons
     }
     if (!skip && all) bad_refines();
     if (len == 0) return series;
-    uint32_t size = record_size(skip, all, len);
-    sort_context ctx{compare_offset(compare, skip, all, size), all ? size : 1, case_, reverse};
+    uint32_t size = detail::sort_record_size(skip, all, len);
+    sort_context ctx{detail::sort_compare_offset(compare, skip, all, size), all ? size : 1, case_, reverse};
     owner::tell_before(series, words::loaded.sort, nullptr, int32_t(start), int32_t(len));
     if (compare && sort_call::callable_q(compare->type())) {
         sort_by_function(series, compare, start, len, size, all, reverse, stable);

@@ -1,6 +1,6 @@
 // datatypes/vector.cpp: vector! elements, make, form, mold, compare, insert, change, find,
-// select, sort and the registration. Arithmetic is in datatypes/vector_math.cpp. Layout:
-// datatypes/vector.h.
+// select and the registration. Arithmetic is in datatypes/vector_math.cpp, sort in
+// datatypes/vector_sort.cpp. Layout: datatypes/vector.h.
 #include "datatypes/vector.h"
 
 #include <algorithm>
@@ -8,7 +8,6 @@
 #include <cstring>
 #include <strings.h>
 #include <string_view>
-#include <vector>
 
 #include "datatypes/block.h"
 #include "datatypes/core.h"
@@ -21,7 +20,9 @@
 #include "datatypes/word.h"
 #include "eval/stack.h"
 #include "runtime/error.h"
+#include "runtime/ownership.h"
 #include "runtime/values.h"
+#include "runtime/words.h"
 
 namespace zyl::vector {
 
@@ -123,10 +124,10 @@ cell* make_at(cell* c, uint32_t length, uint8_t type, uint32_t width) {
 
 namespace detail {
 
-cell element(const cell* v, uint32_t pos) {
-    uint32_t w = width_of(v);
-    const uint8_t* p = address(v, pos);
-    switch (v->w3) {
+cell element(const cell* v, uint32_t pos) { return element_at(address(v, pos), width_of(v), v->w3); }
+
+cell element_at(const uint8_t* p, uint32_t w, uint32_t type) {
+    switch (type) {
     case T_char_: return cell{T_char_, 0, static_cast<uint32_t>(get_int(p, w, true)), 0};
     case T_integer: return integer::make_value(static_cast<int32_t>(get_int(p, w, false)));
     case T_percent: return float_::make_value(get_float(p, w), T_percent);
@@ -386,8 +387,9 @@ cell* insert(cell* series, cell* value, int32_t part, bool, int32_t dup, bool ap
 }
 
 cell* change(cell* series, cell* value, int32_t part, bool, int32_t dup) {
-    cell v = *value;
     uint32_t idx = index_of(series);
+    owner::tell_before(series, words::loaded.change, value, int32_t(idx), part > 0 ? part : 0);
+    cell v = *value;
     cell* kept = stack::push(&v);
     cell* elements = nullptr;
     if (v.type() == T_vector) {
@@ -401,6 +403,7 @@ cell* change(cell* series, cell* value, int32_t part, bool, int32_t dup) {
     uint32_t replaced = part >= 0 ? static_cast<uint32_t>(part) : count;
     uint32_t after = s.count ? write_at(series, idx, s, static_cast<uint32_t>(std::max(dup, 1)), replaced) : idx;
     stack::pop(elements && elements != kept ? 2 : 1);
+    owner::tell(series, words::loaded.changed, value, int32_t(idx), int32_t(after - idx));
     series->w1 = after;
     return series;
 }
@@ -442,48 +445,6 @@ cell* select(cell* series, cell* value, const cell* part, bool, bool, bool, bool
     int64_t p = locate(series, value, part, skip, last, reverse, false);
     if (p < 0 || p + 1 >= total_of(series)) return &(*series = none_value);
     return &(*series = detail::element(series, static_cast<uint32_t>(p + 1)));
-}
-
-// Sorts the elements as numbers; NaNs go last.
-template <typename T> void sort_range(const cell* v, uint32_t from, uint32_t count, bool reverse) {
-    uint32_t w = width_of(v);
-    bool is_char = v->w3 == T_char_;
-    std::vector<T> xs(count);
-    for (uint32_t i = 0; i < count; i++) {
-        if constexpr (std::is_same_v<T, double>) xs[i] = get_float(address(v, from + i), w);
-        else xs[i] = get_int(address(v, from + i), w, is_char);
-    }
-    auto less = [](T a, T b) {
-        if constexpr (std::is_same_v<T, double>) {
-            if (std::isnan(a)) return false;
-            if (std::isnan(b)) return true;
-        }
-        return a < b;
-    };
-    std::stable_sort(xs.begin(), xs.end(), less);
-    if (reverse) std::reverse(xs.begin(), xs.end());
-    for (uint32_t i = 0; i < count; i++) {
-        uint8_t* p = address(v, from + i);
-        if constexpr (std::is_same_v<T, double>) {
-            if (w == 4) {
-                auto f = static_cast<float>(xs[i]);
-                std::memcpy(p, &f, 4);
-            } else {
-                std::memcpy(p, &xs[i], 8);
-            }
-        } else {
-            std::memcpy(p, &xs[i], w);
-        }
-    }
-}
-
-cell* sort(cell* series, bool, const cell* skip, const cell* comparator, const cell* part, bool, bool reverse, bool) {
-    if (comparator || (skip && integer::get(skip) != 1)) error::raise(error::cat_internal, error::internal_not_done);
-    uint32_t idx = index_of(series), count = total_of(series) - idx;
-    if (part) count = static_cast<uint32_t>(std::clamp<int64_t>(series::detail::part_count(series, part), 0, count));
-    if (is_int_type(static_cast<uint8_t>(series->w3))) sort_range<int64_t>(series, idx, count, reverse);
-    else sort_range<double>(series, idx, count, reverse);
-    return series;
 }
 
 void vector_get(const cell* v, uint32_t pos, cell* out) { *out = detail::element(v, pos); }
@@ -534,7 +495,7 @@ void init() {
         ZYL_INHERIT,           // remove
         ZYL_INHERIT,           // reverse
         entry(&select),        // select (numbers, not text)
-        entry(&sort),          // sort (numbers, not text)
+        entry(&detail::sort),  // sort (numbers, not text: datatypes/vector_sort.cpp)
         ZYL_INHERIT,           // skip
         nullptr,               // swap
         ZYL_INHERIT,           // tail

@@ -33,9 +33,14 @@ void init();
 namespace detail {
 // The element at unit [pos] of [v] as a value.
 cell element(const cell* v, uint32_t pos);
+// The element of [type] stored at [p] in [width] bytes, as a value.
+cell element_at(const uint8_t* p, uint32_t width, uint32_t type);
 // Stores [value] at unit [pos] of [v]; a value of another datatype, or a char too wide for
 // the width, raises invalid-arg.
 void store(const cell* v, uint32_t pos, const cell* value);
+// The sort entry (datatypes/vector_sort.cpp).
+cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, const cell* part, bool all,
+           bool reverse, bool stable);
 // The math entries and the scalar hook (datatypes/vector_math.cpp).
 void math_init();
 } // namespace detail

@@ -29,25 +29,6 @@ struct reader {
     bool line_end; // CR LF and lone CR become LF
 };
 
-// Stores the 16 ASCII bytes [v] at [out] as 16 units of [Unit] bytes.
-template <uint32_t Unit>
-inline void store_ascii(uint8_t* out, __m128i v) {
-    const __m128i zero = _mm_setzero_si128();
-    if constexpr (Unit == 1) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
-    } else if constexpr (Unit == 2) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi8(v, zero));
-    } else {
-        __m128i lo = _mm_unpacklo_epi8(v, zero);
-        __m128i hi = _mm_unpackhi_epi8(v, zero);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(lo, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(lo, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_unpacklo_epi16(hi, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_unpackhi_epi16(hi, zero));
-    }
-}
-
 // Copies ASCII 16 bytes at a time until a byte that needs decoding (non-ASCII, or CR with
 // line-end conversion). Each block is stored whole, then only its plain prefix is kept.
 template <uint32_t Unit>
@@ -57,7 +38,7 @@ inline void copy_ascii(const uint8_t*& p, const uint8_t* end, uint8_t*& out, boo
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         int mask = _mm_movemask_epi8(v);
         if (line_end) mask |= _mm_movemask_epi8(_mm_cmpeq_epi8(v, cr));
-        store_ascii<Unit>(out, v);
+        text::store_ascii<Unit>(out, v);
         if (mask) {
             int k = __builtin_ctz(static_cast<unsigned>(mask));
             p += k;

@@ -4,6 +4,8 @@
 // has widened in place, and the copies compile to plain loads and stores.
 #pragma once
 
+#include <emmintrin.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -88,6 +90,24 @@ inline series_buffer* reserve_tail(node_id n, uint64_t bytes) {
 [[noreturn]] void invalid_utf8(const uint8_t* p, int64_t room);
 // Raises script `invalid-char` with [cp] as an integer! argument.
 [[noreturn]] void invalid_char(uint32_t cp);
+
+// Stores the 16 ASCII bytes [v] at [out] as 16 units of [Unit] bytes.
+template <uint32_t Unit> inline void store_ascii(uint8_t* out, __m128i v) {
+    const __m128i zero = _mm_setzero_si128();
+    if constexpr (Unit == 1) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    } else if constexpr (Unit == 2) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi8(v, zero));
+    } else {
+        __m128i lo = _mm_unpacklo_epi8(v, zero);
+        __m128i hi = _mm_unpackhi_epi8(v, zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(lo, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(lo, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_unpacklo_epi16(hi, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48), _mm_unpackhi_epi16(hi, zero));
+    }
+}
 
 // What check_sequence found.
 enum class seq { ok, cut, bad };

@@ -31,6 +31,7 @@
 #include "runtime/memory.h"
 #include "runtime/platform/console_output.h"
 #include "runtime/unicode.h"
+#include "services/text_load.h"
 
 namespace zyl::files {
 
@@ -123,25 +124,28 @@ cell* split_lines(const uint8_t* p, size_t n, cell* out) {
     return out;
 }
 
+// The text of the UTF-8 bytes [at]() (of [n], a leading byte-order mark skipped) made in
+// [out] at its final size and width. [at] answers where the bytes are once [out] is made:
+// they may lie in a series that the allocation moves.
+template <typename F> cell* decode_text(F at, size_t n, const cell* source, cell* out) {
+    size_t bom = n >= 3 && at()[0] == 0xEF && at()[1] == 0xBB && at()[2] == 0xBF ? 3 : 0;
+    text_load::measure_t m = text_load::measure(at() + bom, n - bom);
+    if (m.chars * m.unit > MAX_BUFFER_BYTES) error::raise(error::cat_internal, error::internal_limit_hit, source);
+    string::make_at_sized(out, uint32_t(std::max<uint64_t>(m.chars, 1)), m.unit);
+    series_buffer* b = memory::buffer_of(out->w2); // nothing allocates while it decodes
+    b->tail = text_load::decode(at() + bom, n - bom, b->head, m);
+    return out;
+}
+
 // Makes [out] the value of the bytes read: a binary!, lines or UTF-8 text.
-cell* bytes_to_value(const uint8_t* p, size_t n, bool binary, bool lines, cell* out) {
+cell* bytes_to_value(const uint8_t* p, size_t n, bool binary, bool lines, const cell* source, cell* out) {
     if (binary) {
         binary::make_at(out, uint32_t(std::max<size_t>(n, 1)));
         binary::append_bytes(out, p, uint32_t(n));
         return out;
     }
     if (lines) return split_lines(p, n, out);
-    // Made at its final size and width, the text never grows or widens while it loads.
-    uint32_t chars = 0, unit = 1;
-    for (size_t i = 0; i < n; i++) {
-        chars += (p[i] & 0xC0) != 0x80;
-        if (p[i] >= 0xC4) unit = p[i] >= 0xF0 ? 4 : std::max<uint32_t>(unit, 2);
-    }
-    string::make_at_sized(out, std::max<uint32_t>(chars, 1), unit);
-    int64_t remaining = 0;
-    unicode::load_utf8(p, int64_t(n), out->w2, remaining, false);
-    if (remaining) unicode::load_utf8_new(p + n - remaining, remaining); // raises invalid-utf8
-    return out;
+    return decode_text([p] { return p; }, n, source, out);
 }
 
 // Reads [fd] to its end (a pipe, a device, a /proc file), skipping [seek] bytes and keeping
@@ -181,7 +185,8 @@ bool all_ascii(const uint8_t* p, size_t n) {
 
 // Reads [size] bytes of a regular file (from its current offset) straight into a new
 // one-byte series in [out]: a binary!, else a string! when the bytes are ASCII. Other text
-// and lines are made from a copy of the bytes, which the decoders need outside the series.
+// is decoded from that series; lines are made from a copy of the bytes, which their loader
+// needs outside any series.
 cell* read_regular(int fd, uint32_t size, bool binary, bool lines, const cell* source, cell* out) {
     if (binary) binary::make_at(out, std::max<uint32_t>(size, 1));
     else string::make_at(out, std::max<uint32_t>(size, 1));
@@ -192,9 +197,18 @@ cell* read_regular(int fd, uint32_t size, bool binary, bool lines, const cell* s
         b->tail = b->head + got;
         return out;
     }
+    if (!lines) {
+        // The bytes stay in their series, held on the stack while the text is made.
+        b->tail = b->head + got;
+        cell* raw = stack::push(out);
+        node_id n = raw->w2;
+        decode_text([n] { return memory::buffer_of(n)->head; }, size_t(got), source, out);
+        stack::pop(1);
+        return out;
+    }
     std::unique_ptr<uint8_t[]> bytes(new uint8_t[size_t(got) + 1]);
     std::memcpy(bytes.get(), b->head, size_t(got));
-    return bytes_to_value(bytes.get(), size_t(got), false, lines, out);
+    return bytes_to_value(bytes.get(), size_t(got), false, lines, source, out);
 }
 
 // Lists folder [source] into [out]: its entries but "." and "..", folders (links followed)
@@ -418,7 +432,7 @@ cell* read(const cell* source, int64_t part, int64_t seek, bool binary, bool lin
     if (!S_ISREG(st.st_mode) || st.st_size == 0) {
         std::vector<uint8_t> bytes = stream(fd.fd, part, seek, source);
         if (bytes.empty()) return empty_result(binary, lines, out);
-        return bytes_to_value(bytes.data(), bytes.size(), binary, lines, out);
+        return bytes_to_value(bytes.data(), bytes.size(), binary, lines, source, out);
     }
     int64_t size = st.st_size;
     if (seek > 0) {

@@ -1,5 +1,5 @@
 // tests/fuzz/files_fuzz.cpp: the file service's fuzz target: random bytes (UTF-8 pieces, CR,
-// LF, byte-order marks, stray bytes) written and read back whole, as binary!, text and lines,
+// LF, byte-order marks, stray bytes, ASCII runs longer than a 16-byte block) written and read back whole, as binary!, text and lines,
 // with random /seek and /part, under ASan and UBSan. Binary reads must give back exactly
 // the bytes asked for; a text read either gives a string whose UTF-8 is those bytes (less a
 // leading byte-order mark) or raises access invalid-utf8; lines hold no LF. Its own driver:
@@ -28,7 +28,7 @@ using namespace zyl;
 namespace {
 
 const char* const pieces[] = {"a", "\n", "\r", "\r\n", "\xC3\xA9", "\xE2\x98\x83", "\xF0\x9D\x84\x9E",
-                              "\xEF\xBB\xBF", "\xFF", "\xC3", "\xE2\x98", "\x80", " ", "\0"};
+                              "\xEF\xBB\xBF", "\xFF", "\xC3", "\xE2\x98", "\x80", " ", "abcdefghijklmnopq", "\0"};
 
 std::string random_bytes(std::mt19937& rng) {
     std::string s;

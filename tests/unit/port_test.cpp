@@ -1,9 +1,12 @@
 // tests/unit/port_test.cpp: ports forward their actions to a logging actor written in Zyl:
 // read and write are composed of open, copy, insert and close; a failing copy still closes;
-// missing actions and unknown schemes raise their access errors.
+// missing actions and unknown schemes raise their access errors; a native actor table serves
+// a port through its handle!.
 #include <cstring>
 #include <string>
 
+#include "boot/startup.h"
+#include "datatypes/integer.h"
 #include "datatypes/port.h"
 #include "datatypes/word.h"
 #include "started_fixture.h"
@@ -72,6 +75,23 @@ TEST_F(PortTest, MoldsAsMakePortWithItsFields) {
     std::string m = eval("mold make port! [scheme: 'log]");
     EXPECT_EQ(m.rfind("{make port! [", 0), 0u) << m;
     EXPECT_NE(m.find("scheme: 'log"), std::string::npos) << m;
+}
+
+cell* native_read(cell* p, const cell*, const cell*, bool, bool, bool, const cell*) {
+    *p = integer::make_value(42);
+    return p;
+}
+
+TEST_F(PortTest, ANativeActorTableServesThePortsActions) {
+    static action_fn table[ACTION_SLOTS - A_append + 1] = {};
+    table[A_read - A_append] = datatype::entry(&native_read);
+    port::add_native_scheme("native", table);
+    port::add_native_scheme("native2", table); // one table, registered once, serves both
+    EXPECT_EQ(eval("p: make port! [scheme: 'native] reduce [read p  type? p/actor]"), "[42 handle!]");
+    EXPECT_EQ(eval("read make port! [scheme: 'native2]"), "42");
+    // A slot the table leaves empty; mold is the port's own and needs no actor.
+    EXPECT_EQ(eval("length? p"), error_of(error::cat_access, error::access_invalid_actor));
+    EXPECT_EQ(eval("mold p").rfind("{make port! [", 0), 0u);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
-// tests/unit/unicode_test.cpp: code points, UTF-8 and UTF-16 codecs, loading and widening text.
+// tests/unit/unicode_test.cpp: code points, UTF-8 and UTF-16 codecs, loading and widening text,
+// and whole inputs decoded at a counted size and width.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -8,6 +10,7 @@
 #include "eval/stack.h"
 #include "runtime/error.h"
 #include "runtime/unicode.h"
+#include "services/text_load.h"
 
 using namespace zyl;
 
@@ -603,6 +606,103 @@ TEST_F(UnicodeDeath, UnknownUnitEndsTheProcess) {
     int64_t left;
     EXPECT_EXIT(unicode::load_utf8(bytes{'a'}.data(), 1, cells, left, false),
                 ::testing::ExitedWithCode(RT_NO_SWITCH), "");
+}
+
+// }==
+// {== Whole inputs decoded at a counted size and width (services/text_load.h)
+
+// The outcome of a decode: unit and code points, or the argument of its invalid-utf8 error.
+struct decoded {
+    uint32_t unit = 0;
+    points cps;
+    bytes error;
+    bool operator==(const decoded&) const = default;
+};
+
+template <typename F> decoded decode_with(F body) {
+    decoded d;
+    cell w{T_word, 0, 30, 0};
+    stack::mark_try(&w);
+    try {
+        body(d);
+        stack::pop_frame();
+        return d;
+    } catch (const error::raised&) {
+        es.throw_code = THROW_NONE;
+        cell err = *stack::top();
+        stack::reset();
+        EXPECT_EQ(err.w3, uint32_t(error::access_invalid_utf8));
+        cell a = arg_of(err, 0);
+        d.error = bytes(memory::buffer_of(a.w2)->head, memory::buffer_of(a.w2)->tail);
+        return d;
+    }
+}
+
+points units_at(const uint8_t* p, const uint8_t* end, uint32_t unit) {
+    points out;
+    for (; p < end; p += unit) {
+        uint32_t v = 0;
+        std::memcpy(&v, p, unit);
+        out.push_back(v);
+    }
+    return out;
+}
+
+// Decoded into a heap buffer of exactly the counted room, so a sanitizer sees any overrun.
+decoded counted(const bytes& in) {
+    return decode_with([&](decoded& d) {
+        text_load::measure_t m = text_load::measure(in.data(), in.size());
+        bytes room(std::max<uint64_t>(m.chars * m.unit, 1));
+        uint8_t* end = text_load::decode(in.data(), in.size(), room.data(), m);
+        d.unit = m.unit;
+        d.cps = units_at(room.data(), end, m.unit);
+        EXPECT_EQ(d.cps.size(), m.chars);
+    });
+}
+
+decoded growing(const bytes& in) {
+    return decode_with([&](decoded& d) {
+        node_id n = unicode::load_utf8_new(in.data(), int64_t(in.size()));
+        d.unit = unit_of(n);
+        d.cps = chars_of(n);
+    });
+}
+
+TEST_F(Unicode, CountedLoadMeasuresCharactersAndTheWidthTheirLeadBytesNeed) {
+    struct row {
+        points text;
+        uint32_t unit;
+    };
+    for (const row& r : {row{{}, 1}, row{{'a', 'b', 'c'}, 1}, row{{0xE9}, 1}, row{{0x100}, 2},
+                         row{{'a', 0x2603, 'z'}, 2}, row{{0xFFFF}, 2}, row{{0x1D11E, '!'}, 4}}) {
+        bytes in = utf8(r.text);
+        text_load::measure_t m = text_load::measure(in.data(), in.size());
+        EXPECT_EQ(m.chars, r.text.size());
+        EXPECT_EQ(m.unit, r.unit);
+    }
+}
+
+TEST_F(Unicode, CountedLoadAgreesWithTheGrowingLoaderOnTextAndErrors) {
+    // ASCII runs around the 16-byte blocks, every width, and the invalid forms: overlong,
+    // surrogate, U+FFFE, above U+10FFFF, a stray continuation, cut sequences, a bad byte.
+    const bytes pieces[] = {bytes(15, 'a'), bytes(16, 'b'), bytes(17, 'c'), {'x'}, {'\n'}, {0xC3, 0xA9}, {0xD0, 0xB0}, {0xC4, 0x80},
+                            {0xE2, 0x98, 0x83}, {0xF0, 0x9D, 0x84, 0x9E}, {0xEF, 0xBB, 0xBF}, {0xC0, 0xAF},
+                            {0xED, 0xA0, 0x80}, {0xEF, 0xBF, 0xBE}, {0xF4, 0x90, 0x80, 0x80}, {0x80}, {0xC3},
+                            {0xE2, 0x98}, {0xFF}};
+    std::mt19937 rng(25);
+    for (int i = 0; i < 4000; i++) {
+        bool valid_only = i % 2 == 0;
+        bytes in{'y'}; // the growing loader skips a leading byte-order mark
+        for (uint32_t k = rng() % 12; k > 0; k--) {
+            const bytes& piece = pieces[rng() % (valid_only ? 11 : std::size(pieces))];
+            in.insert(in.end(), piece.begin(), piece.end());
+        }
+        decoded a = counted(in), b = growing(in);
+        ASSERT_TRUE(a == b) << "input of " << in.size() << " bytes, case " << i;
+        if (valid_only) {
+            ASSERT_TRUE(a.error.empty()) << i;
+        }
+    }
 }
 
 // }==
