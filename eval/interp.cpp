@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/native.h"
@@ -32,9 +33,10 @@ namespace {
 cell tracer_cell;
 cell position_cell;
 
-// The interpreter's roots. Each is taken together with a frame the interpreter pushes (a
-// block walk, an infix call), at most two per frame, so the call stack overflows first.
-constexpr uint32_t ROOT_CAPACITY = 2 * CALL_STACK_FRAMES + 64;
+// The interpreter's roots: what a block walk, an infix call, a function call, a paren or an
+// inline conditional walks or calls. Parens and conditionals take no frame, so there is room
+// for several per frame; the call stack or the native stack guard runs out first.
+constexpr uint32_t ROOT_CAPACITY = 6 * CALL_STACK_FRAMES + 64;
 cell roots[ROOT_CAPACITY];
 uint32_t root_count;
 
@@ -139,11 +141,27 @@ ZYL_INLINE void pushed(const code& c, uint32_t i) {
     error::raise(error::cat_script, error::script_no_value, &name);
 }
 
+// Natives 1 to 3 (if, unless, either) by their table index: the conditionals the
+// interpreter runs as forms of its own.
+constexpr uint32_t NATIVE_IF = 0, NATIVE_UNLESS = 1, NATIVE_EITHER = 2;
+
+uint32_t cond_form(const code& c, uint32_t i, const cell* w, const cell* fnp, const cell* sc);
+
 ZYL_INLINE uint32_t eval_word(const code& c, uint32_t i, const cell* w) {
     const cell* slot = context::get_value(w);
     switch (slot->type()) {
     case T_unset: raise_no_value(w);
     case T_native:
+        if (!is.events) {
+            native_stack::check();
+            if (const cell* sc = simple_spec(slot)) {
+                if (slot->w1 <= NATIVE_EITHER && es.ftop > es.fbottom &&
+                    !es.ftop[-1].form_symbol)
+                    return cond_form(c, i, w, slot, sc);
+                return call_plain(slot, sc, c, i + 1, w, w);
+            }
+        }
+        return call_word(c, i, w, slot);
     case T_action:
     case T_function:
         if (!is.events) {
@@ -221,9 +239,9 @@ uint32_t eval_callable(const code& c, uint32_t i, const cell* v, bool literal_fu
     return call(&fn, c, i + 1, site);
 }
 
-// The walk of a whole block in the current frame (just marked): its value ends in cell 0,
-// with the top one above it.
-ZYL_INLINE void walk_in_frame(const code& c) {
+// The walk of a whole block in the current frame: each value goes to [slot] (cell 0 of a
+// frame just marked, or the cell above what a frame already holds), the top one above it.
+ZYL_INLINE void walk_in_frame(const code& c, cell* slot) {
     uint32_t i = c.block.w1;
     if (is.events) [[unlikely]] {
         trace_at(EV_ENTER, &c.block, i, nullptr, nullptr);
@@ -236,7 +254,7 @@ ZYL_INLINE void walk_in_frame(const code& c) {
         // code leaves the position at its caller's.
         call_frame* frame = es.ftop - 1;
         if (!is.compiled) {
-            frame->header |= FRAME_WALK | c.block.type();
+            frame->header = (frame->header & ~0xFFu) | FRAME_WALK | c.block.type();
             frame->walk_node = c.block.w2;
         }
         for (;;) {
@@ -244,31 +262,93 @@ ZYL_INLINE void walk_in_frame(const code& c) {
             uint32_t start = i;
             i = expr(c, i, false, false);
             if (es.throw_code) return;
-            stack::set_last_keep(es.top - 1);
+            *slot = es.top[-1];
+            es.top = slot + 1;
             if (is.events) [[unlikely]] {
-                trace_at(EV_EXPR, &c.block, i, at(c, start), es.base);
+                trace_at(EV_EXPR, &c.block, i, at(c, start), slot);
                 if (es.throw_code) return;
             }
             if (!at(c, i)) break;
-            stack::reset();
+            es.top = slot;
         }
     }
     if (is.events) [[unlikely]] {
-        trace_at(EV_EXIT, &c.block, i, nullptr, es.base);
+        trace_at(EV_EXIT, &c.block, i, nullptr, slot);
         if (es.throw_code) return;
     }
 }
 
-// A paren: its values are evaluated in a frame of its own.
+// A paren: its values are evaluated in the current frame, which records the paren as its
+// position while it runs.
 ZYL_INLINE void paren_walk(const cell* paren) {
     root_guard keep_paren(paren);
     native_stack::check(); // nested parens recurse with no call between them
-    cell body = frame_word(es.body_symbol);
-    stack::mark(&body, frame_bits(MARK_INTERP_NATIVE));
-    // The paren's own frame is the frame its values are evaluated in.
-    walk_in_frame(make_code(paren, tail_of(paren)));
-    if (es.throw_code) return;
-    stack::unwind();
+    if (es.ftop == es.fbottom) [[unlikely]] {
+        cell body = frame_word(es.body_symbol);
+        stack::mark(&body, frame_bits(MARK_INTERP_NATIVE));
+        walk_in_frame(make_code(paren, tail_of(paren)), es.base);
+        if (es.throw_code) return;
+        stack::unwind();
+        return;
+    }
+    walk_scope saved(es.ftop - 1);
+    walk_in_frame(make_code(paren, tail_of(paren)), es.top);
+}
+
+// if, unless or either ([fnp], its simple spec [sc]) called by word [w] at [i], run without a
+// frame, argument cells or call: the current frame stands for the native's (reports name it
+// there), the condition is its cell 0 and the chosen block is walked in it. Literal blocks
+// are read where they stand; other arguments are evaluated and checked as a call would.
+[[gnu::noinline]] uint32_t cond_form(const code& c, uint32_t i, const cell* w, const cell* fnp,
+                                     const cell* sc) {
+    cell name = *w; // the block may move
+    cell fn = *fnp;
+    node_id spec = sc->w2;
+    uint32_t which = fn.w1;
+    uint32_t nargs = which == NATIVE_EITHER ? 3 : 2;
+    call_frame* frame = es.ftop - 1;
+    walk_scope saved(frame);
+    frame->form_symbol = name.w2;
+    frame->form_context = name.w1;
+    cell* result = es.top;
+    uint32_t pos = i + 1;
+    int32_t literal_at[3] = {-1, -1, -1}; // a branch read where it stands: its position
+    for (uint32_t k = 0; k < nargs; k++) {
+        const cell* v = at(c, pos);
+        if (!v) plain_no_arg(&name, &fn, k);
+        if (k > 0 && v->type() == T_block && !may_continue(c, pos + 1)) {
+            literal_at[k] = static_cast<int32_t>(pos++);
+            continue;
+        }
+        pos = expr(c, pos, false, false);
+        if (es.throw_code) return pos;
+        uint8_t vt = es.top[-1].type();
+        if (!error::typeset_has(block::cells_of(spec) + k, vt)) [[unlikely]]
+            plain_expect_arg(&name, &fn, k, vt);
+    }
+    uint32_t taken;
+    if (which == NATIVE_EITHER) {
+        if (result->type() == T_unset) error::raise(error::cat_script, error::script_no_return);
+        taken = logic::is_true(result, false) ? 1 : 2;
+    } else if (logic::is_true(result, false) == (which == NATIVE_IF)) {
+        taken = 1;
+    } else {
+        *result = none_value;
+        es.top = result + 1;
+        return pos;
+    }
+    cell branch;
+    if (literal_at[taken] >= 0) {
+        branch = *at(c, static_cast<uint32_t>(literal_at[taken]));
+    } else { // evaluated arguments were pushed after the condition, in order
+        uint32_t k = 1;
+        for (uint32_t a = 1; a < taken; a++) k += literal_at[a] < 0;
+        branch = result[k];
+    }
+    root_guard keep_branch(&branch);
+    es.top = result;
+    walk_in_frame(make_code(&branch, tail_of(&branch)), result);
+    return pos;
 }
 
 // The values that need more than a push, out of the hot path.
@@ -464,11 +544,19 @@ uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions) 
 
 void eval_paren(const cell* paren) { paren_walk(paren); }
 
+void walk_here(const code& c) {
+    cell* slot = es.top;
+    walk_in_frame(c, slot);
+    if (es.throw_code) return;
+    *es.base = *slot;
+    es.top = es.base + 1;
+}
+
 // Every way into a block's evaluation passes a call, which checks the native stack.
 void run_block(const code& c, bool keep_last) {
     cell body = frame_word(es.body_symbol);
     stack::mark(&body, frame_bits(MARK_EVAL));
-    walk_in_frame(c);
+    walk_in_frame(c, es.base);
     if (es.throw_code) return;
     if (keep_last) {
         stack::unwind_last();
