@@ -7,6 +7,7 @@
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
+#include "datatypes/float.h"
 #include "datatypes/native.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
@@ -456,13 +457,45 @@ ZYL_INLINE void fast_int_op(int32_t op, const cell* name, const cell* b) {
     }
 }
 
-// An integer right operand that is a literal or a word's value, or null.
-ZYL_INLINE const cell* integer_operand(const cell* r) {
+inline bool is_number(uint8_t t) { return t == T_integer || t == T_float_; }
+
+// An integer! or float! right operand that is a literal or a word's value, or null.
+ZYL_INLINE const cell* number_operand(const cell* r) {
     if (!r) return nullptr;
-    if (r->type() == T_integer) return r;
+    if (is_number(r->type())) return r;
     if (r->type() != T_word) return nullptr;
     const cell* v = peek(r);
-    return v && v->type() == T_integer ? v : nullptr;
+    return v && is_number(v->type()) ? v : nullptr;
+}
+
+// The last pushed cell (a number) becomes itself [op] [b] (a number, one of the two a float!)
+// inline, as the actions compute it: a float! sum, difference or product in double
+// precision, a comparison by the float rules. False for the operators left to the action.
+[[gnu::noinline]] bool float_op(int32_t op, const cell* b) {
+    cell* a = es.top - 1;
+    if (op >= FAST_COMPARE) {
+        bool t = actions::finish_compare_here(op - FAST_COMPARE, a, b);
+        *a = cell{T_logic, t ? 1u : 0u, 0, 0};
+        return true;
+    }
+    if (op == FAST_REMAINDER) return false;
+    auto as_double = [](const cell* c) {
+        return c->type() == T_integer ? double(static_cast<int32_t>(c->w2)) : float_::get(c);
+    };
+    double x = as_double(a), y = as_double(b);
+    *a = float_::make_value(op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
+    return true;
+}
+
+// [op] on the last pushed cell and [b], both numbers, inline when it can: answers false
+// when the operator must run as a call.
+ZYL_INLINE bool number_op(int32_t op, const cell* name, const cell* b) {
+    if (ZYL_LIKELY(es.top[-1].type() == T_integer && b->type() == T_integer)) {
+        if (op == FAST_REMAINDER && b->w2 == 0) return false;
+        fast_int_op(op, name, b);
+        return true;
+    }
+    return float_op(op, b);
 }
 
 // Operator [op] (word [w] at [j]) with an integer left operand and fast code [code]: the right
@@ -477,11 +510,10 @@ ZYL_INLINE const cell* integer_operand(const cell* r) {
     es.top++;
     uint32_t k = expr(c, j + 1, true, false);
     if (es.throw_code) return k;
-    if (es.top[-1].type() == T_integer) {
+    if (is_number(es.top[-1].type()) && is_number(es.base->type())) {
         cell right = es.top[-1];
         es.top--;
-        if (code != FAST_REMAINDER || right.w2 != 0) {
-            fast_int_op(code, &name, &right);
+        if (number_op(code, &name, &right)) {
             stack::unwind();
             return k;
         }
@@ -498,15 +530,14 @@ ZYL_INLINE uint32_t infix(const code& c, uint32_t j) {
         const cell* slot = peek(w);
         if (!slot || slot->type() != T_op) return j;
         cell op = *slot;
-        if (!is.events && es.top[-1].type() == T_integer) {
+        if (!is.events && is_number(es.top[-1].type())) {
             int32_t code = fast_op_code(&op);
             if (code != FAST_NONE) {
                 const cell* r = at(c, j + 1);
-                if (const cell* b = integer_operand(r)) {
+                if (const cell* b = number_operand(r)) {
                     cell name = *w;
                     cell right = *b;
-                    if (code != FAST_REMAINDER || right.w2 != 0) {
-                        fast_int_op(code, &name, &right);
+                    if (number_op(code, &name, &right)) {
                         j += 2;
                         continue;
                     }
