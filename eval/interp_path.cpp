@@ -93,7 +93,9 @@ uint32_t call_in_path(const path_cells& pc, const code& c, uint32_t next, const 
     cell rest = *pc.path;
     rest.w1 = at + 1;
     cell name = el.type() == T_word ? el : frame_word(es.anon_symbol);
-    call_site site{name, el, &rest, owner, 0, false};
+    // With no refinement after it, the call is a plain one (o/m args).
+    const cell* refinements = rest.w1 < tail_of(&rest) ? &rest : nullptr;
+    call_site site{name, el, refinements, owner, 0, false};
     uint32_t j = call(&fn, c, next, site);
     if (es.throw_code) return j;
     return finish(pc, es.top - 1, j);
