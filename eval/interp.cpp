@@ -143,8 +143,8 @@ ZYL_INLINE void pushed(const code& c, uint32_t i) {
 }
 
 // Natives 1 to 3 (if, unless, either) by their table index: the conditionals the
-// interpreter runs as forms of its own.
-constexpr uint32_t NATIVE_IF = 0, NATIVE_UNLESS = 1, NATIVE_EITHER = 2;
+// interpreter runs as forms of its own (unless is 1).
+constexpr uint32_t NATIVE_IF = 0, NATIVE_EITHER = 2;
 
 uint32_t cond_form(const code& c, uint32_t i, const cell* w, const cell* fnp, const cell* sc);
 
@@ -314,10 +314,18 @@ ZYL_INLINE void paren_walk(const cell* paren) {
     cell* result = es.top;
     uint32_t pos = i + 1;
     int32_t literal_at[3] = {-1, -1, -1}; // a branch read where it stands: its position
+    bool literals = false; // every branch a literal block: nothing runs between their reads
     for (uint32_t k = 0; k < nargs; k++) {
         const cell* v = at(c, pos);
         if (!v) plain_no_arg(&name, &fn, k);
-        if (k > 0 && v->type() == T_block && !may_continue(c, pos + 1)) {
+        if (k == 1) {
+            literals = true;
+            for (uint32_t a = 0; a + 1 < nargs && literals; a++) {
+                const cell* b = at(c, pos + a);
+                literals = b && b->type() == T_block && !may_continue(c, pos + a + 1);
+            }
+        }
+        if (literals) {
             literal_at[k] = static_cast<int32_t>(pos++);
             continue;
         }
