@@ -61,6 +61,9 @@ void init() {
     root_count = 0;
     collector::remove_mark_hook(&mark_roots);
     collector::add_mark_hook(&mark_roots);
+    forget_fields();
+    collector::remove_mark_hook(&forget_fields);
+    collector::add_mark_hook(&forget_fields);
     static const char* const event_names[EVENT_COUNT] = {
         "init",  "end",  "prolog", "epilog", "enter", "exit",  "open",  "return",
         "fetch", "push", "set",    "call",   "error", "throw", "catch", "expr"};

@@ -164,6 +164,8 @@ uint32_t call_operator(const code& c, uint32_t j, const cell* op);
 // Finishes an operator call whose frame (named by [name]) holds both operands: checks them
 // against the operator's argument types, runs it and pops the frame, its result pushed.
 void finish_infix_call(const cell* op, const cell* name);
+// Drops the remembered object field positions of paths (at every collection).
+void forget_fields();
 // Evaluates [path]; pushes the result; answers the position after the expression.
 uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, const cell* set);
 // The value that op! [fn] runs: its source (a function's own cell, flags and all).
