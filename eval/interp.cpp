@@ -319,18 +319,21 @@ ZYL_INLINE void paren_walk(const cell* paren) {
     int32_t literal_at[3] = {-1, -1, -1}; // a branch read where it stands: its position
     bool literals = false; // every branch a literal block: nothing runs between their reads
     for (uint32_t k = 0; k < nargs; k++) {
-        const cell* v = at(c, pos);
-        if (!v) plain_no_arg(&name, &fn, k);
-        if (k == 1) {
-            literals = true;
-            for (uint32_t a = 0; a + 1 < nargs && literals; a++) {
-                const cell* b = at(c, pos + a);
-                literals = b && b->type() == T_block && !may_continue(c, pos + a + 1);
-            }
-        }
-        if (literals) {
+        if (literals) { // checked with the first branch
             literal_at[k] = static_cast<int32_t>(pos++);
             continue;
+        }
+        const cell* v = at(c, pos);
+        if (!v) plain_no_arg(&name, &fn, k);
+        if (k == 1 && v->type() == T_block) {
+            const cell* n = at(c, pos + 1);
+            literals = !n || n->type() != T_word;
+            if (literals && nargs == 3) // either: its false block too
+                literals = n && n->type() == T_block && !may_continue(c, pos + 2);
+            if (literals) {
+                literal_at[k] = static_cast<int32_t>(pos++);
+                continue;
+            }
         }
         pos = expr(c, pos, false, false);
         if (es.throw_code) return pos;

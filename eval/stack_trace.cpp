@@ -98,15 +98,17 @@ cell not_found_word() {
 void trace(const cell* blk) {
     cell b = *blk;
     collector::keep k_blk{&b};
-    for (const call_frame* f = es.ftop - 1; f > es.fbottom; f--) {
-        if (f->form_symbol) { // its arguments base was the top of [f]'s cells
+    for (const call_frame* f = es.ftop - 1; f >= es.fbottom; f--) {
+        // A conditional inline in [f] (the bottom frame too) is listed as its own frame was,
+        // its arguments base the top of [f]'s cells.
+        if (f->form_symbol) {
             uint32_t own = f == es.ftop - 1 ? static_cast<uint32_t>(es.base - es.bottom)
                                             : f[1].caller_base;
             cell w = form_word(f);
             series::append_value(b.w2, w);
             series::append_value(b.w2, integer::make_value(static_cast<int32_t>(own)));
         }
-        if (is_internal(f)) continue;
+        if (f == es.fbottom || is_internal(f)) continue;
         cell w = frame_word(f);
         series::append_value(b.w2, w);
         series::append_value(b.w2, integer::make_value(static_cast<int32_t>(f->caller_base)));
