@@ -14,6 +14,7 @@
 # it is installed, and its time and zyl's ratio to it close the row. A script that reads
 # BENCH_SCALE (as its twin does) runs a second time on half its input (BENCH_SCALE=0.5); a last
 # column shows full time / half time for each program, about 2 when the work grows linearly.
+# Each ratio is followed by the compute ratio: each program's empty-script time taken off.
 import os
 import resource
 import shutil
@@ -54,6 +55,12 @@ def median_runs(cmds, runs, env=None):
     return [(statistics.median(ts), a) for ts, a in zip(times, answers)]
 
 
+def compute(t, t0, u, u0):
+    """The ratio of two times with each program's empty-script time taken off."""
+    a, b = t - t0, u - u0
+    return f"{a / b:.2f}" if a > 0 and b > 0 else "-"
+
+
 def names(wanted):
     found = sorted(f[:-4] for f in os.listdir(HERE)
                    if f.endswith(".zyl") and os.path.exists(os.path.join(HERE, f[:-4] + ".py")))
@@ -72,7 +79,12 @@ def main():
     with tempfile.NamedTemporaryFile("w", suffix=".zyl", delete=False) as empty:
         empty.write("Zyl []\n")
     try:
-        (tz, _), (tp, _) = median_runs([[zyl, empty.name], [sys.executable, "-c", "pass"]], runs)
+        starts = [[zyl, empty.name], [sys.executable, "-c", "pass"]]
+        if LUA:
+            starts.append([LUA, "-e", ""])
+        empty_times = [t for t, _ in median_runs(starts, runs)]
+        tz, tp = empty_times[0], empty_times[1]
+        base_lua = empty_times[2] if LUA else 0.0
         print(f"{'(start-up)':<16} {tz:>9.3f} {tp:>12.3f} {tz / tp:>11.2f}")
     finally:
         os.unlink(empty.name)
@@ -95,7 +107,8 @@ def main():
         if lua:
             tl, al = results[2]
             note += "" if al == ap else f"  (lua answers {al!r})"
-            note = f"   lua {tl:.3f} s, zyl/lua {tz / tl:.2f}" + note
+            note = (f"   lua {tl:.3f} s, zyl/lua {tz / tl:.2f}"
+                    f" (compute {compute(tz, empty_times[0], tl, base_lua)})" + note)
         failed += "differ" in note or "lua answers" in note
         scaling = ""
         with open(base + ".zyl", encoding="utf-8") as f:
@@ -105,7 +118,8 @@ def main():
             (hz, _), (hp, _) = median_runs([[zyl, base + ".zyl"], [sys.executable, base + ".py"]],
                                            runs, half)
             scaling = f"   full/half: zyl {tz / hz:.2f}, python3 {tp / hp:.2f}"
-        print(f"{name:<16} {tz:>9.3f} {tp:>12.3f} {tz / tp:>11.2f}{note}{scaling}")
+        print(f"{name:<16} {tz:>9.3f} {tp:>12.3f} {tz / tp:>11.2f}"
+              f" (compute {compute(tz, empty_times[0], tp, empty_times[1])}){note}{scaling}")
     sys.exit(1 if failed else 0)
 
 

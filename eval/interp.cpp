@@ -4,8 +4,10 @@
 
 #include <cstdio>
 
+#include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
+#include "datatypes/float.h"
 #include "datatypes/native.h"
 #include "datatypes/registry.h"
 #include "datatypes/symbol.h"
@@ -32,9 +34,10 @@ namespace {
 cell tracer_cell;
 cell position_cell;
 
-// The interpreter's roots. Each is taken together with a frame the interpreter pushes (a
-// block walk, an infix call), at most two per frame, so the call stack overflows first.
-constexpr uint32_t ROOT_CAPACITY = 2 * CALL_STACK_FRAMES + 64;
+// The interpreter's roots: what a block walk, an infix call, a function call, a paren or an
+// inline conditional walks or calls. Parens and conditionals take no frame, so there is room
+// for several per frame; the call stack or the native stack guard runs out first.
+constexpr uint32_t ROOT_CAPACITY = 6 * CALL_STACK_FRAMES + 64;
 cell roots[ROOT_CAPACITY];
 uint32_t root_count;
 
@@ -58,6 +61,9 @@ void init() {
     root_count = 0;
     collector::remove_mark_hook(&mark_roots);
     collector::add_mark_hook(&mark_roots);
+    forget_fields();
+    collector::remove_mark_hook(&forget_fields);
+    collector::add_mark_hook(&forget_fields);
     static const char* const event_names[EVENT_COUNT] = {
         "init",  "end",  "prolog", "epilog", "enter", "exit",  "open",  "return",
         "fetch", "push", "set",    "call",   "error", "throw", "catch", "expr"};
@@ -139,11 +145,27 @@ ZYL_INLINE void pushed(const code& c, uint32_t i) {
     error::raise(error::cat_script, error::script_no_value, &name);
 }
 
+// Natives 1 to 3 (if, unless, either) by their table index: the conditionals the
+// interpreter runs as forms of its own (unless is 1).
+constexpr uint32_t NATIVE_IF = 0, NATIVE_EITHER = 2;
+
+uint32_t cond_form(const code& c, uint32_t i, const cell* w, const cell* fnp, const cell* sc);
+
 ZYL_INLINE uint32_t eval_word(const code& c, uint32_t i, const cell* w) {
     const cell* slot = context::get_value(w);
     switch (slot->type()) {
     case T_unset: raise_no_value(w);
     case T_native:
+        if (!is.events) {
+            native_stack::check();
+            if (const cell* sc = simple_spec(slot)) {
+                if (slot->w1 <= NATIVE_EITHER && es.ftop > es.fbottom &&
+                    !es.ftop[-1].form_symbol)
+                    return cond_form(c, i, w, slot, sc);
+                return call_plain(slot, sc, c, i + 1, w, w);
+            }
+        }
+        return call_word(c, i, w, slot);
     case T_action:
     case T_function:
         if (!is.events) {
@@ -221,9 +243,9 @@ uint32_t eval_callable(const code& c, uint32_t i, const cell* v, bool literal_fu
     return call(&fn, c, i + 1, site);
 }
 
-// The walk of a whole block in the current frame (just marked): its value ends in cell 0,
-// with the top one above it.
-ZYL_INLINE void walk_in_frame(const code& c) {
+// The walk of a whole block in the current frame: each value goes to [slot] (cell 0 of a
+// frame just marked, or the cell above what a frame already holds), the top one above it.
+ZYL_INLINE void walk_in_frame(const code& c, cell* slot) {
     uint32_t i = c.block.w1;
     if (is.events) [[unlikely]] {
         trace_at(EV_ENTER, &c.block, i, nullptr, nullptr);
@@ -236,7 +258,7 @@ ZYL_INLINE void walk_in_frame(const code& c) {
         // code leaves the position at its caller's.
         call_frame* frame = es.ftop - 1;
         if (!is.compiled) {
-            frame->header |= FRAME_WALK | c.block.type();
+            frame->header = (frame->header & ~0xFFu) | FRAME_WALK | c.block.type();
             frame->walk_node = c.block.w2;
         }
         for (;;) {
@@ -244,31 +266,104 @@ ZYL_INLINE void walk_in_frame(const code& c) {
             uint32_t start = i;
             i = expr(c, i, false, false);
             if (es.throw_code) return;
-            stack::set_last_keep(es.top - 1);
+            *slot = es.top[-1];
+            es.top = slot + 1;
             if (is.events) [[unlikely]] {
-                trace_at(EV_EXPR, &c.block, i, at(c, start), es.base);
+                trace_at(EV_EXPR, &c.block, i, at(c, start), slot);
                 if (es.throw_code) return;
             }
             if (!at(c, i)) break;
-            stack::reset();
+            es.top = slot;
         }
     }
     if (is.events) [[unlikely]] {
-        trace_at(EV_EXIT, &c.block, i, nullptr, es.base);
+        trace_at(EV_EXIT, &c.block, i, nullptr, slot);
         if (es.throw_code) return;
     }
 }
 
-// A paren: its values are evaluated in a frame of its own.
+// A paren: its values are evaluated in the current frame, which records the paren as its
+// position while it runs.
 ZYL_INLINE void paren_walk(const cell* paren) {
     root_guard keep_paren(paren);
     native_stack::check(); // nested parens recurse with no call between them
-    cell body = frame_word(es.body_symbol);
-    stack::mark(&body, frame_bits(MARK_INTERP_NATIVE));
-    // The paren's own frame is the frame its values are evaluated in.
-    walk_in_frame(make_code(paren, tail_of(paren)));
-    if (es.throw_code) return;
-    stack::unwind();
+    if (es.ftop == es.fbottom) [[unlikely]] {
+        cell body = frame_word(es.body_symbol);
+        stack::mark(&body, frame_bits(MARK_INTERP_NATIVE));
+        walk_in_frame(make_code(paren, tail_of(paren)), es.base);
+        if (es.throw_code) return;
+        stack::unwind();
+        return;
+    }
+    walk_scope saved(es.ftop - 1);
+    walk_in_frame(make_code(paren, tail_of(paren)), es.top);
+}
+
+// if, unless or either ([fnp], its simple spec [sc]) called by word [w] at [i], run without a
+// frame, argument cells or call: the current frame stands for the native's (reports name it
+// there), the condition is its cell 0 and the chosen block is walked in it. Literal blocks
+// are read where they stand; other arguments are evaluated and checked as a call would.
+[[gnu::noinline]] uint32_t cond_form(const code& c, uint32_t i, const cell* w, const cell* fnp,
+                                     const cell* sc) {
+    cell name = *w; // the block may move
+    cell fn = *fnp;
+    node_id spec = sc->w2;
+    uint32_t which = fn.w1;
+    uint32_t nargs = which == NATIVE_EITHER ? 3 : 2;
+    call_frame* frame = es.ftop - 1;
+    walk_scope saved(frame);
+    frame->form_symbol = name.w2;
+    frame->form_context = name.w1;
+    cell* result = es.top;
+    uint32_t pos = i + 1;
+    int32_t literal_at[3] = {-1, -1, -1}; // a branch read where it stands: its position
+    bool literals = false; // every branch a literal block: nothing runs between their reads
+    for (uint32_t k = 0; k < nargs; k++) {
+        if (literals) { // checked with the first branch
+            literal_at[k] = static_cast<int32_t>(pos++);
+            continue;
+        }
+        const cell* v = at(c, pos);
+        if (!v) plain_no_arg(&name, &fn, k);
+        if (k == 1 && v->type() == T_block) {
+            const cell* n = at(c, pos + 1);
+            literals = !n || n->type() != T_word;
+            if (literals && nargs == 3) // either: its false block too
+                literals = n && n->type() == T_block && !may_continue(c, pos + 2);
+            if (literals) {
+                literal_at[k] = static_cast<int32_t>(pos++);
+                continue;
+            }
+        }
+        pos = expr(c, pos, false, false);
+        if (es.throw_code) return pos;
+        uint8_t vt = es.top[-1].type();
+        if (!error::typeset_has(block::cells_of(spec) + k, vt)) [[unlikely]]
+            plain_expect_arg(&name, &fn, k, vt);
+    }
+    uint32_t taken;
+    if (which == NATIVE_EITHER) {
+        if (result->type() == T_unset) error::raise(error::cat_script, error::script_no_return);
+        taken = logic::is_true(result, false) ? 1 : 2;
+    } else if (logic::is_true(result, false) == (which == NATIVE_IF)) {
+        taken = 1;
+    } else {
+        *result = none_value;
+        es.top = result + 1;
+        return pos;
+    }
+    cell branch;
+    if (literal_at[taken] >= 0) {
+        branch = *at(c, static_cast<uint32_t>(literal_at[taken]));
+    } else { // evaluated arguments were pushed after the condition, in order
+        uint32_t k = 1;
+        for (uint32_t a = 1; a < taken; a++) k += literal_at[a] < 0;
+        branch = result[k];
+    }
+    root_guard keep_branch(&branch);
+    es.top = result;
+    walk_in_frame(make_code(&branch, tail_of(&branch)), result);
+    return pos;
 }
 
 // The values that need more than a push, out of the hot path.
@@ -376,13 +471,45 @@ ZYL_INLINE void fast_int_op(int32_t op, const cell* name, const cell* b) {
     }
 }
 
-// An integer right operand that is a literal or a word's value, or null.
-ZYL_INLINE const cell* integer_operand(const cell* r) {
+inline bool is_number(uint8_t t) { return t == T_integer || t == T_float_; }
+
+// An integer! or float! right operand that is a literal or a word's value, or null.
+ZYL_INLINE const cell* number_operand(const cell* r) {
     if (!r) return nullptr;
-    if (r->type() == T_integer) return r;
+    if (is_number(r->type())) return r;
     if (r->type() != T_word) return nullptr;
     const cell* v = peek(r);
-    return v && v->type() == T_integer ? v : nullptr;
+    return v && is_number(v->type()) ? v : nullptr;
+}
+
+// The last pushed cell (a number) becomes itself [op] [b] (a number, one of the two a float!)
+// inline, as the actions compute it: a float! sum, difference or product in double
+// precision, a comparison by the float rules. False for the operators left to the action.
+[[gnu::noinline]] bool float_op(int32_t op, const cell* b) {
+    cell* a = es.top - 1;
+    if (op >= FAST_COMPARE) {
+        bool t = actions::finish_compare_here(op - FAST_COMPARE, a, b);
+        *a = cell{T_logic, t ? 1u : 0u, 0, 0};
+        return true;
+    }
+    if (op == FAST_REMAINDER) return false;
+    auto as_double = [](const cell* c) {
+        return c->type() == T_integer ? double(static_cast<int32_t>(c->w2)) : float_::get(c);
+    };
+    double x = as_double(a), y = as_double(b);
+    *a = float_::make_value(op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
+    return true;
+}
+
+// [op] on the last pushed cell and [b], both numbers, inline when it can: answers false
+// when the operator must run as a call.
+ZYL_INLINE bool number_op(int32_t op, const cell* name, const cell* b) {
+    if (ZYL_LIKELY(es.top[-1].type() == T_integer && b->type() == T_integer)) {
+        if (op == FAST_REMAINDER && b->w2 == 0) return false;
+        fast_int_op(op, name, b);
+        return true;
+    }
+    return float_op(op, b);
 }
 
 // Operator [op] (word [w] at [j]) with an integer left operand and fast code [code]: the right
@@ -397,11 +524,10 @@ ZYL_INLINE const cell* integer_operand(const cell* r) {
     es.top++;
     uint32_t k = expr(c, j + 1, true, false);
     if (es.throw_code) return k;
-    if (es.top[-1].type() == T_integer) {
+    if (is_number(es.top[-1].type()) && is_number(es.base->type())) {
         cell right = es.top[-1];
         es.top--;
-        if (code != FAST_REMAINDER || right.w2 != 0) {
-            fast_int_op(code, &name, &right);
+        if (number_op(code, &name, &right)) {
             stack::unwind();
             return k;
         }
@@ -418,15 +544,14 @@ ZYL_INLINE uint32_t infix(const code& c, uint32_t j) {
         const cell* slot = peek(w);
         if (!slot || slot->type() != T_op) return j;
         cell op = *slot;
-        if (!is.events && es.top[-1].type() == T_integer) {
+        if (!is.events && is_number(es.top[-1].type())) {
             int32_t code = fast_op_code(&op);
             if (code != FAST_NONE) {
                 const cell* r = at(c, j + 1);
-                if (const cell* b = integer_operand(r)) {
+                if (const cell* b = number_operand(r)) {
                     cell name = *w;
                     cell right = *b;
-                    if (code != FAST_REMAINDER || right.w2 != 0) {
-                        fast_int_op(code, &name, &right);
+                    if (number_op(code, &name, &right)) {
                         j += 2;
                         continue;
                     }
@@ -464,11 +589,19 @@ uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions) 
 
 void eval_paren(const cell* paren) { paren_walk(paren); }
 
+void walk_here(const code& c) {
+    cell* slot = es.top;
+    walk_in_frame(c, slot);
+    if (es.throw_code) return;
+    *es.base = *slot;
+    es.top = es.base + 1;
+}
+
 // Every way into a block's evaluation passes a call, which checks the native stack.
 void run_block(const code& c, bool keep_last) {
     cell body = frame_word(es.body_symbol);
     stack::mark(&body, frame_bits(MARK_EVAL));
-    walk_in_frame(c);
+    walk_in_frame(c, es.base);
     if (es.throw_code) return;
     if (keep_last) {
         stack::unwind_last();

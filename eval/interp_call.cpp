@@ -531,8 +531,10 @@ struct values_scope {
 };
 
 // exec_body in the common case: an interpreted function, not the library's, no tracing
-// flags, events off, called from interpreted code. Answers false when the case does not hold.
-ZYL_INLINE bool exec_body_plain(const cell* f) {
+// flags, events off, called from interpreted code. The body walks in the call's own frame,
+// above its arguments and locals. [kept]: something else keeps [f]'s body alive (else a
+// function off the stack has it rooted here). Answers false when the case does not hold.
+ZYL_INLINE bool exec_body_plain(const cell* f, bool kept) {
     if ((f->header & (FUNC_TRACE | FUNC_NO_TRACE | FUNC_LIBRARY)) || is.compiled || is.events)
         return false;
     node_id ctx = f->w1;
@@ -544,8 +546,8 @@ ZYL_INLINE bool exec_body_plain(const cell* f) {
     if (body.type() == T_block) {
         // A function in the stack (a call's result cell) keeps its body alive; run-time code
         // may call one it holds elsewhere.
-        root_guard keep_body(&body, off_stack(f));
-        run_block(make_code(&body, tail_of(&body)), true);
+        root_guard keep_body(&body, !kept && off_stack(f));
+        walk_here(make_code(&body, tail_of(&body)));
     } else {
         stack::set_last_keep(&unset_value);
     }
@@ -555,7 +557,7 @@ ZYL_INLINE bool exec_body_plain(const cell* f) {
 }
 
 void exec_body(const cell* f, const cell* ref) {
-    if (exec_body_plain(f)) return;
+    if (exec_body_plain(f, false)) return;
     cell body = *function::series_cell(f, function::FN_BODY);
     body_scope scope(f, (f->header & FUNC_LIBRARY) != 0);
     if (is.events) {
@@ -705,20 +707,15 @@ cell op_source(const cell* fn) {
     return f;
 }
 
-namespace {
-
-[[noreturn, gnu::noinline]] void plain_no_arg(const cell* name, const cell* fn, uint32_t slot) {
+void plain_no_arg(const cell* name, const cell* fn, uint32_t slot) {
     call_site site{*name, *name, nullptr, 0, 0, false};
     no_arg(site, fn, slot);
 }
 
-[[noreturn, gnu::noinline]] void plain_expect_arg(const cell* name, const cell* fn, uint32_t slot,
-                                                  uint8_t type) {
+void plain_expect_arg(const cell* name, const cell* fn, uint32_t slot, uint8_t type) {
     call_site site{*name, *name, nullptr, 0, 0, false};
     expect_arg(site, fn, slot, type);
 }
-
-} // namespace
 
 // A prefix call with no path, no apply mode and no events, of a callable whose call spec has
 // a simple shape ([spec_cell] its cached spec cell): the arguments are fetched by count and
@@ -731,8 +728,12 @@ uint32_t call_plain(const cell* fnp, const cell* spec_cell, const code& c, uint3
     cell ref_cell = *ref_at;
     const cell* name = &name_cell;
     const cell* ref = &ref_cell;
-    cell* fn = stack::push(fnp); // the result cell; it keeps the callee alive
-    uint8_t t = fn->type();
+    // A native's result cell keeps it alive; a function's result goes to its frame's cell 0
+    // (where the caller wants it), so it is kept by a root instead of a cell.
+    uint8_t t = fnp->type();
+    cell fn_cell = *fnp;
+    root_guard keep_fn(&fn_cell, t == T_function);
+    cell* fn = t == T_function ? &fn_cell : stack::push(fnp);
     stack::mark(name, frame_bits(t == T_function ? MARK_INTERP_FUNC : MARK_INTERP_NATIVE));
     uint32_t fixed = shape & SHAPE_FIXED_MASK;
     for (uint32_t k = 0; k < fixed; k++) {
@@ -779,10 +780,12 @@ uint32_t call_plain(const cell* fnp, const cell* spec_cell, const code& c, uint3
         const cell* code_cell = function::series_cell(fn, function::FN_CODE);
         if (code_cell->type() == T_integer) {
             exec_code(fn, static_cast<int32_t>(code_cell->w2));
-        } else if (!exec_body_plain(fn)) {
+        } else if (!exec_body_plain(fn, true)) {
             exec_body(fn, ref);
         }
-        break;
+        if (es.throw_code) return pos;
+        stack::unwind();
+        return pos;
     }
     }
     if (es.throw_code) return pos;

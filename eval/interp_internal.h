@@ -92,6 +92,34 @@ struct call_site {
 uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions);
 // Evaluates paren [paren] as a block in a <body> native frame and pushes its value.
 void eval_paren(const cell* paren);
+// Walks [c] in the current frame above the cells it holds; the value goes to its cell 0,
+// the top just above. The frame records the walk as its position.
+void walk_here(const code& c);
+// Keeps the current frame's position and inline conditional while a walk borrows the frame
+// (a paren, a conditional's block), and puts them back unless a non-local exit took the
+// frame away.
+struct walk_scope {
+    call_frame* frame;
+    uint32_t header;
+    node_id node;
+    uint32_t index;
+    uint32_t form_symbol;
+    node_id form_context;
+    explicit walk_scope(call_frame* f)
+        : frame(f), header(f->header), node(f->walk_node), index(f->walk_index),
+          form_symbol(f->form_symbol), form_context(f->form_context) {}
+    ~walk_scope() {
+        if (es.ftop <= frame) return;
+        constexpr uint32_t walk_bits = FRAME_WALK | 0xFF;
+        frame->header = (frame->header & ~walk_bits) | (header & walk_bits);
+        frame->walk_node = node;
+        frame->walk_index = index;
+        frame->form_symbol = form_symbol;
+        frame->form_context = form_context;
+    }
+    walk_scope(const walk_scope&) = delete;
+    walk_scope& operator=(const walk_scope&) = delete;
+};
 // Evaluates the whole walk in a <body> frame; the result goes to the caller's cell 0 with
 // [keep_last], else stays pushed.
 void run_block(const code& c, bool keep_last);
@@ -125,12 +153,19 @@ ZYL_INLINE const cell* simple_spec(const cell* fn) {
 // traces show. Pushes the result; answers the position after the arguments.
 uint32_t call_plain(const cell* fn, const cell* spec_cell, const code& c, uint32_t pos,
                     const cell* name, const cell* ref);
+// The errors of a call named by word [name] of [fn]: its argument [slot] is missing, or of
+// datatype [type], which it does not take.
+[[noreturn, gnu::noinline]] void plain_no_arg(const cell* name, const cell* fn, uint32_t slot);
+[[noreturn, gnu::noinline]] void plain_expect_arg(const cell* name, const cell* fn, uint32_t slot,
+                                                  uint8_t type);
 // Calls operator [op] (the value of the word at [j]) with the last pushed value as its left
 // operand and its right operand from [j] + 1; answers the position after it.
 uint32_t call_operator(const code& c, uint32_t j, const cell* op);
 // Finishes an operator call whose frame (named by [name]) holds both operands: checks them
 // against the operator's argument types, runs it and pops the frame, its result pushed.
 void finish_infix_call(const cell* op, const cell* name);
+// Drops the remembered object field positions of paths (at every collection).
+void forget_fields();
 // Evaluates [path]; pushes the result; answers the position after the expression.
 uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, const cell* set);
 // The value that op! [fn] runs: its source (a function's own cell, flags and all).

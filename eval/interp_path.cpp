@@ -1,6 +1,8 @@
 // eval/interp_path.cpp: path evaluation: a/b/c selects step by step through each value's
 // eval-path action, a set-path stores through the last step, and a function met on the way
 // is called with the elements after it as its refinements.
+#include <cstring>
+
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
@@ -93,17 +95,93 @@ uint32_t call_in_path(const path_cells& pc, const code& c, uint32_t next, const 
     cell rest = *pc.path;
     rest.w1 = at + 1;
     cell name = el.type() == T_word ? el : frame_word(es.anon_symbol);
-    call_site site{name, el, &rest, owner, 0, false};
+    // With no refinement after it, the call is a plain one (o/m args).
+    const cell* refinements = rest.w1 < tail_of(&rest) ? &rest : nullptr;
+    call_site site{name, el, refinements, owner, 0, false};
     uint32_t j = call(&fn, c, next, site);
     if (es.throw_code) return j;
     return finish(pc, es.top - 1, j);
+}
+
+// Object field look-ups of two-element paths, by context and symbol: a slot is trusted only
+// while it still names that symbol, and the whole cache is dropped at every collection (a
+// context's node may then be reused).
+struct field_hit {
+    node_id ctx;
+    uint32_t symbol;
+    uint32_t index;
+};
+constexpr uint32_t FIELD_CACHE = 256;
+field_hit field_cache[FIELD_CACHE];
+
+// Where the path [path] (from its index) leads when it is word/word, the first word's value
+// an object and the second one of its fields: answers the object's cell and sets [index];
+// null for anything else, which the general walk then takes from the start.
+const cell* quick_field(const cell* path, uint32_t* index) {
+    series_buffer* b = memory::buffer_of(path->w2);
+    uint32_t head = path->w1;
+    if (uint64_t(head) + 2 != b->used_bytes() / sizeof(cell)) return nullptr;
+    const cell* e = reinterpret_cast<const cell*>(b->head) + head;
+    if (e[0].type() != T_word || e[1].type() != T_word) return nullptr;
+    node_id wctx = e[0].w1;
+    auto windex = static_cast<int32_t>(e[0].w3);
+    if (wctx == 0 || windex < 0 || context::on_stack(wctx)) return nullptr;
+    if (static_cast<uint32_t>(windex) >= context::word_count(wctx)) return nullptr;
+    const cell* obj = context::value_at(wctx, static_cast<uint32_t>(windex));
+    if (obj->type() != T_object) return nullptr;
+    node_id ctx = obj->w1;
+    uint32_t symbol = e[1].w2;
+    if (e[1].w1 == ctx) return nullptr; // a field word bound to the object: the general walk
+    field_hit& hit = field_cache[(ctx * 0x9E3779B1u ^ symbol) & (FIELD_CACHE - 1)];
+    if (hit.ctx == ctx && hit.symbol == symbol && hit.index < context::word_count(ctx) &&
+        context::word_at(ctx, hit.index)->w2 == symbol) {
+        *index = hit.index;
+        return obj;
+    }
+    int32_t found = context::find_word(ctx, symbol, true);
+    if (found < 0) return nullptr;
+    *index = static_cast<uint32_t>(found);
+    hit = field_hit{ctx, symbol, *index};
+    return obj;
+}
+
+// path: value for word/word paths into an object without a change hook: stores [set] into
+// the field as the object's path step would and pushes it. False when the general walk must
+// do it.
+bool quick_store(const cell* path, const cell* set) {
+    uint32_t index;
+    const cell* obj = quick_field(path, &index);
+    if (!obj || obj->w3 != 0) return false;
+    node_id ctx = obj->w1;
+    const cell* e = block::cells_of(path->w2) + path->w1 + 1;
+    cell v = *set;
+    cell field = *e;
+    field.w1 = ctx;
+    field.w3 = index;
+    context::set_word_value(&field, &v, ctx, false);
+    stack::push(&v);
+    return true;
 }
 
 } // namespace
 
 namespace detail {
 
+void forget_fields() { std::memset(field_cache, 0, sizeof field_cache); }
+
 uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, const cell* set) {
+    if (!get && !is.events) {
+        uint32_t index;
+        if (set) {
+            if (quick_store(path, set)) return next;
+        } else if (const cell* obj = quick_field(path, &index)) {
+            const cell* v = context::value_at(obj->w1, index);
+            if (v->type() != T_unset && !is_callable(v->type()) && v->type() != T_op) {
+                stack::push(v);
+                return next;
+            }
+        }
+    }
     path_cells pc{};
     pc.path = stack::push(path); // keeps the path alive and gives the steps a stable cell
     uint32_t head = pc.path->w1;

@@ -291,9 +291,10 @@ void throw_value(uint32_t code) {
 
 cell get_call() {
     call_frame* f = es.throw_start ? es.throw_start : es.ftop - 1;
-    while (f >= es.fbottom && is_internal(f)) f--;
+    while (f >= es.fbottom && is_internal(f) && !f->form_symbol) f--;
     es.throw_start = nullptr;
-    return f >= es.fbottom ? frame_word(f) : not_found_word();
+    if (f < es.fbottom) return not_found_word();
+    return f->form_symbol ? form_word(f) : frame_word(f);
 }
 
 void set_call_name(const cell* v) {

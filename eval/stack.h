@@ -68,6 +68,10 @@ struct call_frame {
     uint32_t saved_values; // that context's value-series word before the call
     node_id walk_node;     // with FRAME_WALK: the block walked
     uint32_t walk_index;   // with FRAME_WALK: the index of the expression being evaluated
+    // A conditional the interpreter runs inline in this frame, in place of a frame of its own:
+    // the symbol and context of its word (0 when none). Reports name it as that frame.
+    uint32_t form_symbol;
+    node_id form_context;
 
     uint32_t type() const { return (header >> FRAME_TYPE_SHIFT) & 0xF; }
 };
@@ -162,6 +166,7 @@ inline void mark(const cell* word, uint32_t bits) {
     f->context = word->w1;
     f->func_context = 0;
     f->saved_values = 0;
+    f->form_symbol = 0;
     es.base = es.top;
 }
 inline void mark_native(const cell* w) { mark(w, MARK_NATIVE); }

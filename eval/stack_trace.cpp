@@ -43,6 +43,21 @@ const cell* called_value(const call_frame* f) {
     return c->w2 ? es.bottom + (c->w2 - 1) + i : nullptr;
 }
 
+// The frame the conditional inline in [f] would have had: its word, above [f].
+call_frame form_frame(const call_frame* f) {
+    call_frame g = *f;
+    g.symbol = f->form_symbol;
+    g.context = f->form_context;
+    g.form_symbol = 0;
+    return g;
+}
+
+// Whether a trace of [level] lists the conditional inline in frame [f] (a native: only the
+// traces that list every call).
+bool form_selected(const call_frame* f, int32_t level) {
+    return f->form_symbol && level > 1 && known_symbol(f->form_symbol);
+}
+
 // Whether a trace of [level] lists frame [f].
 bool selected(const call_frame* f, int32_t level) {
     if (is_internal(f) || !known_symbol(f->symbol)) return false;
@@ -67,6 +82,11 @@ cell frame_word(const call_frame* f) {
     return context::find_or_global(ctx, f->symbol);
 }
 
+cell form_word(const call_frame* f) {
+    call_frame g = form_frame(f);
+    return frame_word(&g);
+}
+
 cell not_found_word() {
     if (context::global() == 0) return none_value;
     return context::add_global_word(symbol::make("<not-found>"), false, false);
@@ -78,8 +98,17 @@ cell not_found_word() {
 void trace(const cell* blk) {
     cell b = *blk;
     collector::keep k_blk{&b};
-    for (const call_frame* f = es.ftop - 1; f > es.fbottom; f--) {
-        if (is_internal(f)) continue;
+    for (const call_frame* f = es.ftop - 1; f >= es.fbottom; f--) {
+        // A conditional inline in [f] (the bottom frame too) is listed as its own frame was,
+        // its arguments base the top of [f]'s cells.
+        if (f->form_symbol) {
+            uint32_t own = f == es.ftop - 1 ? static_cast<uint32_t>(es.base - es.bottom)
+                                            : f[1].caller_base;
+            cell w = form_word(f);
+            series::append_value(b.w2, w);
+            series::append_value(b.w2, integer::make_value(static_cast<int32_t>(own)));
+        }
+        if (f == es.fbottom || is_internal(f)) continue;
         cell w = frame_word(f);
         series::append_value(b.w2, w);
         series::append_value(b.w2, integer::make_value(static_cast<int32_t>(f->caller_base)));
@@ -90,19 +119,22 @@ void trace_words(int32_t level, const cell* blk, int32_t end) {
     cell b = *blk;
     collector::keep k_blk{&b};
     for (const call_frame* f = es.fbottom; f < frame_at(end); f++) {
-        if (!selected(f, level)) continue;
-        series::append_value(b.w2, word::make_global(f->symbol));
+        if (selected(f, level)) series::append_value(b.w2, word::make_global(f->symbol));
+        if (form_selected(f, level))
+            series::append_value(b.w2, word::make_global(f->form_symbol));
     }
 }
 
 int32_t trace_form(int32_t level, const cell* marker, cell* out, int32_t limit) {
     for (const call_frame* f = es.fbottom; f < frame_at(integer::get(marker)); f++) {
-        if (limit <= 0) break;
-        if (!selected(f, level)) continue;
-        cell w = word::make_value(T_word, 0, f->symbol, word::NO_INDEX);
-        limit = word::form(&w, out, nullptr, limit);
-        string::concatenate_literal(out, " ");
-        limit--;
+        for (int k = 0; k < 2; k++) { // the frame, then a conditional inline in it
+            if (limit <= 0) break;
+            if (k == 0 ? !selected(f, level) : !form_selected(f, level)) continue;
+            cell w = word::make_value(T_word, 0, k == 0 ? f->symbol : f->form_symbol, word::NO_INDEX);
+            limit = word::form(&w, out, nullptr, limit);
+            string::concatenate_literal(out, " ");
+            limit--;
+        }
     }
     return limit;
 }

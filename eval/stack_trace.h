@@ -1,7 +1,8 @@
 // eval/stack_trace.h: the call stack read as a trace: the names of the calls in progress, for
 // error reports (error!'s `stack` field) and for the debugger's collect-calls.
 //
-// Frames calling the internal words <body> and <anon> are never listed. An error records the
+// Frames calling the internal words <body> and <anon> are never listed. A conditional run
+// inline in a frame is listed just above that frame, as its own frame was before. An error records the
 // call-stack depth when it is thrown; its trace is rendered later from the frames below that
 // depth. Frames above the current top were unwound since: only their symbols are read, since
 // their contexts may be gone, so their values are looked up in the global context.
@@ -17,6 +18,8 @@ namespace zyl::stack {
 // The word that frame [f] calls, looked up in the frame's context (the global context when
 // it has none; added there when absent). May allocate.
 cell frame_word(const call_frame* f);
+// frame_word of the conditional that frame [f] runs inline (its form_symbol is set).
+cell form_word(const call_frame* f);
 // The global word <not-found>: the "where" when no frame names a call; none while there is
 // no global context. May allocate.
 cell not_found_word();

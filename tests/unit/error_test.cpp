@@ -728,6 +728,43 @@ TEST_F(ErrorTest, TraceWordsByLevelAndAfterUnwinding) {
     EXPECT_EQ(words_of(1, depth), "fn-a fn-b ");
 }
 
+// A conditional the interpreter runs inside a frame (no frame of its own) is named by the
+// error's "where" and listed just above that frame, as its own frame would have been.
+TEST_F(ErrorTest, AConditionalRunInAFrameIsListedJustAboveIt) {
+    make_function_word("fn-a");
+    make_function_word("fn-b");
+    mark_call("fn-a");
+    push_int(1);
+    stack::top_frame()->form_symbol = word::load("either").w2;
+    stack::top_frame()->form_context = 0;
+    cell w = stack::get_call();
+    EXPECT_EQ(name_of(&w), "either");
+    mark_call("fn-b");
+    int32_t depth = int32_t(es.ftop - es.fbottom);
+    auto words_of = [&](int32_t level) {
+        cell* blk = block::push_new(4);
+        stack::trace_words(level, blk, depth);
+        std::string s;
+        for (uint32_t i = 0; i < block::rs_length_q(blk); i++) s += name_of(&block::cells_of(blk->w2)[i]) + " ";
+        stack::pop(1);
+        return s;
+    };
+    EXPECT_EQ(words_of(1), "fn-a fn-b "); // a native is listed only when every call is
+    EXPECT_EQ(words_of(2), "fn-a either fn-b ");
+    cell marker = integer::make_value(depth);
+    cell* out = string::push_new(16);
+    stack::trace_form(2, &marker, out, 100);
+    EXPECT_EQ(string::to_std(out), "fn-a either fn-b ");
+    stack::pop(1);
+    cell* blk = block::push_new(8);
+    stack::trace(blk);
+    ASSERT_EQ(block::rs_length_q(blk), 4u); // the bottom frame (fn-a) is never listed
+    const cell* c = block::cells_of(blk->w2);
+    EXPECT_EQ(name_of(&c[0]), "fn-b");
+    EXPECT_EQ(name_of(&c[2]), "either");
+    EXPECT_EQ(integer::get(&c[3]), integer::get(&c[1])); // its base: fn-b's caller's
+}
+
 TEST_F(ErrorTest, FillStackMakesTheTraceBlockAndCopiesTheFiles) {
     cell* files = push_block([] { push_text("main.zyl"); });
     link_state(2, files);

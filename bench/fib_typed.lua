@@ -1,0 +1,6 @@
+-- bench/fib_typed.lua: recursive fib 30, the twin of fib_typed.zyl.
+local function fib(n)
+    if n < 2 then return n end
+    return fib(n - 1) + fib(n - 2)
+end
+print(fib(30))
