@@ -8,50 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/codec_samples.h"
 #include "services/deflate.h"
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
-constexpr size_t SIZE = 100u << 20;
-
-bytes make_text(size_t n, std::mt19937& rng) {
-    static const char* words[] = {"compress ", "the ",   "window ", "of ",     "bytes ", "and ",   "match\n",
-                                  "longest ",  "runs; ", "zyl ",    "block ",  "42 ",    "value: ", "[a b] "};
-    std::string s;
-    s.reserve(n + 16);
-    while (s.size() < n) s += words[rng() % std::size(words)];
-    s.resize(n);
-    return bytes(s.begin(), s.end());
-}
-
-bytes make_mixed(size_t n, std::mt19937& rng) {
-    bytes b;
-    b.reserve(n);
-    while (b.size() < n) {
-        size_t k = 1000 + rng() % 8000;
-        if (rng() % 3 == 0) {
-            for (size_t i = 0; i < k; i++) b.push_back(uint8_t(rng()));
-        } else {
-            bytes t = make_text(k, rng);
-            b.insert(b.end(), t.begin(), t.end());
-        }
-    }
-    b.resize(n);
-    return b;
-}
-
-const bytes& sample(int which) {
-    static const bytes text = [] {
-        std::mt19937 rng(1);
-        return make_text(SIZE, rng);
-    }();
-    static const bytes mixed = [] {
-        std::mt19937 rng(2);
-        return make_mixed(SIZE, rng);
-    }();
-    return which ? mixed : text;
-}
+using zyl::bench::bytes;
+using zyl::bench::sample;
 
 bytes ours(const bytes& in, int level) {
     size_t size = in.size() + in.size() / 1000 + 64;

@@ -366,7 +366,6 @@ void compress(int32_t check, int32_t level) {
         lvl = integer::get(l);
         if (lvl < 1 || lvl > (m == compress::M_ZSTD ? 19 : 9)) error::raise(error::cat_script, error::script_out_of_range, l);
     }
-    if (m == compress::M_ZSTD) not_yet_available("zstd");
     cell* data = stack::arg(0);
     bool bytes = data->type() == T_binary;
     std::vector<uint8_t> text; // a C++ copy: the conversion buffer would move under the output's allocation
@@ -392,13 +391,12 @@ void decompress(int32_t check, int32_t size) {
     check_arg(check, ts_word, 1);
     check_refinement(check, ts_integer, size);
     int m = compression_method();
-    if (m == compress::M_ZSTD) not_yet_available("zstd");
     cell* data = stack::arg(0);
     size_t length = binary::rs_length_q(data);
     uint64_t capacity = 0;
     if (size >= 0) {
         int32_t claim = integer::get(stack::arg(static_cast<uint32_t>(size)));
-        if (claim > 0) capacity = compress::capped_claim(uint64_t(claim), length);
+        if (claim > 0) capacity = compress::capped_claim(uint64_t(claim), m, binary::head_pointer(data), length);
     }
     auto decode = [&](uint8_t* out, size_t& produced) {
         return compress::decompress_with(m, out, produced, binary::head_pointer(data), length, MAX_BUFFER_BYTES);

@@ -6,6 +6,8 @@
 
 #include "datatypes/symbol.h"
 #include "services/checksum.h"
+#include "services/zstd_decode.h"
+#include "services/zstd_encode.h"
 
 namespace zyl::compress {
 
@@ -144,6 +146,7 @@ int compress_with(int m, uint8_t* output, size_t& size, const uint8_t* input, si
     switch (m) {
     case M_ZLIB: return zlib_compress(output, size, input, length, level);
     case M_GZIP: return gzip(output, size, input, length, level);
+    case M_ZSTD: return zstd_compress(output, size, input, length, level);
     default: return deflate(output, size, input, length, level);
     }
 }
@@ -153,8 +156,14 @@ int decompress_with(int m, uint8_t* output, size_t& size, const uint8_t* input, 
     switch (m) {
     case M_ZLIB: return zlib_decompress(output, size, input, length, limit);
     case M_GZIP: return gunzip(output, size, input, length, limit);
+    case M_ZSTD: return zstd_decompress(output, size, input, length, limit);
     default: return inflate_stream(output, size, input, length, limit, used);
     }
+}
+
+uint64_t capped_claim(uint64_t claim, int m, const uint8_t* input, size_t length) {
+    if (m != M_ZSTD) return capped_claim(claim, length);
+    return std::min(claim, zstd_output_bound(input, length));
 }
 
 bool decompress_measures(int m, size_t capacity, size_t length) {

@@ -10,6 +10,8 @@
 #include <cstdint>
 
 #include "services/deflate.h"
+#include "services/zstd_decode.h"
+#include "services/zstd_encode.h"
 
 namespace zyl::compress {
 
@@ -38,7 +40,7 @@ int zlib_decompress(uint8_t* output, size_t& size, const uint8_t* input, size_t 
 
 // {== What the natives do with them
 
-// The compressor or decompressor of [m] (not M_ZSTD) called as above.
+// The compressor or decompressor of [m] called as above.
 int compress_with(int m, uint8_t* output, size_t& size, const uint8_t* input, size_t length, int level);
 int decompress_with(int m, uint8_t* output, size_t& size, const uint8_t* input, size_t length, size_t limit);
 // The first capacity `compress` tries for [length] bytes.
@@ -50,6 +52,9 @@ bool decompress_measures(int m, size_t capacity, size_t length);
 inline uint64_t capped_claim(uint64_t claim, size_t length) {
     return claim < MAX_EXPANSION * length ? claim : MAX_EXPANSION * length;
 }
+// The same for the [length] bytes at [input] in method [m]: zstd frames can give no more
+// than their blocks' maxima.
+uint64_t capped_claim(uint64_t claim, int m, const uint8_t* input, size_t length);
 
 // }==
 

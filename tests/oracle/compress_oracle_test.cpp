@@ -14,13 +14,14 @@
 #include <vector>
 
 #include "services/compress.h"
+#include "tests/oracle/oracle_files.h"
 
 namespace cz = zyl::compress;
 namespace fs = std::filesystem;
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
+using namespace zyl::oracle;
 
 struct sample {
     std::string name;
@@ -35,12 +36,6 @@ bytes text(size_t n, std::mt19937& rng) {
     while (s.size() < n) s += words[rng() % std::size(words)];
     s.resize(n);
     return bytes(s.begin(), s.end());
-}
-
-bytes noise(size_t n, std::mt19937& rng) {
-    bytes b(n);
-    for (auto& c : b) c = uint8_t(rng());
-    return b;
 }
 
 // Text and binary in stretches of a few kilobytes, with repeats far back.
@@ -114,26 +109,6 @@ bytes zlib_peer(const bytes& in, int level, int strategy, int window_bits) {
     return out;
 }
 
-void write_file(const fs::path& p, const bytes& b) {
-    std::ofstream f(p, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
-
-bytes read_file(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(f), {});
-}
-
-struct temp_dir {
-    fs::path path;
-    temp_dir() {
-        char tmpl[] = "/tmp/zyl-oracle-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~temp_dir() { fs::remove_all(path); }
-};
-
-int run(const std::string& command) { return std::system(command.c_str()); }
 
 // A gzip member written by hand around zlib's raw deflate stream of [body].
 bytes gzip_by_hand(const bytes& body, uint8_t flags, const std::string& extra, const std::string& name,

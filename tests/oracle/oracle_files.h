@@ -1,0 +1,46 @@
+// tests/oracle/oracle_files.h: what the codec oracle tests share: noise from a seed, files
+// written and read whole, a temporary folder removed afterwards, and shell commands.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace zyl::oracle {
+
+namespace fs = std::filesystem;
+using bytes = std::vector<uint8_t>;
+
+inline bytes noise(size_t n, std::mt19937& rng) {
+    bytes b(n);
+    for (auto& c : b) c = uint8_t(rng());
+    return b;
+}
+
+inline void write_file(const fs::path& p, const bytes& b) {
+    std::ofstream f(p, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+inline bytes read_file(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return bytes(std::istreambuf_iterator<char>(f), {});
+}
+
+struct temp_dir {
+    fs::path path;
+    temp_dir() {
+        char tmpl[] = "/tmp/zyl-oracle-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~temp_dir() { fs::remove_all(path); }
+};
+
+inline int run(const std::string& command) { return std::system(command.c_str()); }
+
+} // namespace zyl::oracle
