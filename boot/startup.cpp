@@ -25,6 +25,7 @@
 #include "eval/stack.h"
 #include "lexer/lexer.h"
 #include "library/file_routines.h"
+#include "library/text_codecs.h"
 #include "library/predicates.h"
 #include "library/process_routines.h"
 #include "runtime/case.h"
@@ -141,6 +142,7 @@ void start() {
     set_constant_words();
     predicates::init();
     file_routines::init();
+    text_codecs::init();
     collector::gc.active = true;
     eval_library();
 }
