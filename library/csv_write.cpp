@@ -28,8 +28,33 @@ struct line_writer {
     cell* scratch;               // a rooted string for forming
     std::vector<uint32_t> field; // the field being escaped
 
+    bool narrow_quotable[256] = {}; // quotable() of the one-byte characters
+
     bool quotable(uint32_t c) const {
-        return c == ' ' || c == '\n' || c == '\r' || c == quote || std::find(delim.begin(), delim.end(), c) != delim.end();
+        if (c < 256) return narrow_quotable[c];
+        return c == quote || std::find(delim.begin(), delim.end(), c) != delim.end();
+    }
+    void init() {
+        for (uint32_t c : {uint32_t(' '), uint32_t('\n'), uint32_t('\r'), quote}) if (c < 256) narrow_quotable[c] = true;
+        for (uint32_t c : delim) if (c < 256) narrow_quotable[c] = true;
+    }
+
+    // A one-byte text without quote characters: copied at once.
+    bool copy_narrow(const uint8_t* p, uint32_t len) {
+        bool quoted = false;
+        for (uint32_t i = 0; i < len; i++) {
+            if (!narrow_quotable[p[i]]) continue;
+            if (p[i] == quote) return false;
+            quoted = true;
+        }
+        if (quoted) out.put(quote);
+        if (out.is_wide) {
+            for (uint32_t i = 0; i < len; i++) out.put(p[i]);
+        } else {
+            out.narrow.append(reinterpret_cast<const char*>(p), len);
+        }
+        if (quoted) out.put(quote);
+        return true;
     }
 
     void value(const cell* vp) {
@@ -42,9 +67,11 @@ struct line_writer {
         }
         series_buffer* b = memory::buffer_of(text->w2);
         uint32_t unit = string::unit_of(b), total = uint32_t(b->used_bytes() / unit);
+        uint32_t from = std::min(text->w1, total);
+        if (unit == 1 && copy_narrow(b->head + from, total - from)) return;
         field.clear();
         bool quoted = false;
-        for (uint32_t i = std::min(text->w1, total); i < total; i++) {
+        for (uint32_t i = from; i < total; i++) {
             uint32_t c = string::get_char(b->head + size_t(i) * unit, unit);
             quoted |= quotable(c);
             field.push_back(c);
@@ -85,6 +112,7 @@ bool write_csv(const cell* data, const cell* out, const cell* delimiter, uint32_
     std::vector<uint32_t> delim = chars_of(delimiter);
     text_out text;
     line_writer w{text, delim, quote, string::push_new(64), {}};
+    w.init();
     if (size) {
         for (uint32_t i = 0; i < total; i += size) w.line(n, from + i, size);
     } else {
