@@ -51,7 +51,7 @@ template <typename C> struct reader {
         node_id str = series::alloc_by_encoding(len, unit);
         series_buffer* b = memory::buffer_of(str);
         if (unit == sizeof(T)) {
-            std::memcpy(b->head, p, size_t(len) * unit);
+            if (len) std::memcpy(b->head, p, size_t(len) * unit);
         } else {
             for (uint32_t i = 0; i < len; i++) string::put_char(b->head + size_t(i) * unit, unit, p[i]);
         }
@@ -167,7 +167,7 @@ template <typename C>
 csv_status read_units(const uint8_t* p, uint32_t count, const csv_options& o, node_id lines, node_id names,
                       uint32_t& line) {
     std::vector<C> copy(count); // the input's buffer may move while fields are made
-    std::memcpy(copy.data(), p, size_t(count) * sizeof(C));
+    if (count) std::memcpy(copy.data(), p, size_t(count) * sizeof(C));
     reader<C> r{copy.data(), count, o, chars_of(o.delimiter), 0, nullptr, 0, 1, {}};
     return r.run(lines, names, line);
 }

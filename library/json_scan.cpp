@@ -247,7 +247,7 @@ template <typename C> struct scanner {
         if (!f.object) {
             node_id blk = series::alloc_cells(std::max<uint32_t>(count, 1));
             series_buffer* b = memory::buffer_of(blk);
-            std::memcpy(b->head, cells_of(values) + f.start, size_t(count) * sizeof(cell));
+            if (count) std::memcpy(b->head, cells_of(values) + f.start, size_t(count) * sizeof(cell));
             b->tail = b->head + size_t(count) * sizeof(cell);
             cut_to(values, f.start);
             series::append_value(values, cell{T_block, 0, blk, 0});
@@ -340,7 +340,7 @@ template <typename C> struct scanner {
 template <typename C>
 bool scan_units(const uint8_t* p, uint32_t count, uint32_t base, node_id values, json_failure& fail) {
     std::vector<C> copy(count); // the input's buffer may move while values are made
-    std::memcpy(copy.data(), p, size_t(count) * sizeof(C));
+    if (count) std::memcpy(copy.data(), p, size_t(count) * sizeof(C));
     scanner<C> sc;
     sc.s = copy.data();
     sc.n = count;
