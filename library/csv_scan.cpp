@@ -4,6 +4,7 @@
 // reader says where instead of dropping the rest.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "datatypes/char.h"
@@ -166,9 +167,9 @@ template <typename C> struct reader {
 template <typename C>
 csv_status read_units(const uint8_t* p, uint32_t count, const csv_options& o, node_id lines, node_id names,
                       uint32_t& line) {
-    std::vector<C> copy(count); // the input's buffer may move while fields are made
-    if (count) std::memcpy(copy.data(), p, size_t(count) * sizeof(C));
-    reader<C> r{copy.data(), count, o, chars_of(o.delimiter), 0, nullptr, 0, 1, {}};
+    std::unique_ptr<C[]> copy(new C[count]); // not zeroed: the input's buffer may move while fields are made
+    if (count) std::memcpy(copy.get(), p, size_t(count) * sizeof(C));
+    reader<C> r{copy.get(), count, o, chars_of(o.delimiter), 0, nullptr, 0, 1, {}};
     return r.run(lines, names, line);
 }
 

@@ -4,6 +4,7 @@
 // the codec's grammar moves them, also on the way into a branch that fails.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -339,10 +340,10 @@ template <typename C> struct scanner {
 
 template <typename C>
 bool scan_units(const uint8_t* p, uint32_t count, uint32_t base, node_id values, json_failure& fail) {
-    std::vector<C> copy(count); // the input's buffer may move while values are made
-    if (count) std::memcpy(copy.data(), p, size_t(count) * sizeof(C));
+    std::unique_ptr<C[]> copy(new C[count]); // not zeroed: the input's buffer may move while values are made
+    if (count) std::memcpy(copy.get(), p, size_t(count) * sizeof(C));
     scanner<C> sc;
-    sc.s = copy.data();
+    sc.s = copy.get();
     sc.n = count;
     sc.values = values;
     if (sc.run() == scanner<C>::outcome::ok) return true;
