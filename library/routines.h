@@ -34,5 +34,9 @@ void gc_nodes_cycles();
 void make_system_words();
 void interpreted_q();
 void float_option();
+void json_scan();
+void json_emit();
+void csv_scan();
+void csv_emit();
 
 } // namespace zyl::routines
