@@ -24,6 +24,7 @@
 #include "eval/natives.h"
 #include "eval/stack.h"
 #include "lexer/lexer.h"
+#include "library/clipboard_routines.h"
 #include "library/file_routines.h"
 #include "library/predicates.h"
 #include "library/process_routines.h"
@@ -141,6 +142,7 @@ void start() {
     set_constant_words();
     predicates::init();
     file_routines::init();
+    clipboard_routines::init();
     collector::gc.active = true;
     eval_library();
 }
