@@ -131,10 +131,26 @@ cell* push_header_map(const http::header_list& headers) {
     return m;
 }
 
+// A response body received straight into a binary! on the stack. The binary is re-read at
+// every call, as appending may move it. Memory failures end the process rather than raise,
+// so nothing here unwinds through libcurl.
+struct binary_sink final : http::body_sink {
+    cell* out;
+    explicit binary_sink(cell* c) : out(c) { binary::make_at(out, 1); }
+    void reserve(size_t n) override {
+        if (binary::rs_length_q(out) == 0) binary::make_at(out, uint32_t(n));
+    }
+    void append(const uint8_t* p, size_t n) override { binary::append_bytes(out, p, uint32_t(n)); }
+    void clear() override { binary::rs_clear(out); }
+};
+
 // Sends [rq] for [url] and makes [out] the response as read asks for it.
 cell* send(const cell* url, http::request& rq, bool binary, bool lines, bool info, cell* out) {
     rq.url = utf8_of(url);
     rq.body_limit = MAX_BUFFER_BYTES;
+    cell* body = stack::push_slot();
+    binary_sink sink(body);
+    rq.sink = &sink;
     http::response rs;
     http::outcome how = http::perform(rq, rs);
     if (how == http::outcome::too_large) {
@@ -145,15 +161,22 @@ cell* send(const cell* url, http::request& rq, bool binary, bool lines, bool inf
     } else if (how != http::outcome::ok) {
         error::raise(error::cat_access, error::access_no_connect, url);
     }
-    if (!binary && !lines) check_utf8(rs.body.data(), rs.body.size(), url);
-    if (!info) return files::bytes_to_value(rs.body.data(), rs.body.size(), binary, lines, out);
+    if (!binary) { // text and lines are decoded from a copy outside the series
+        std::vector<uint8_t> bytes(binary::head_pointer(body), binary::head_pointer(body) + rs.body_length);
+        if (!lines) check_utf8(bytes.data(), bytes.size(), url);
+        files::bytes_to_value(bytes.data(), bytes.size(), false, lines, body);
+    }
+    if (!info) {
+        *out = *body;
+        stack::pop(1);
+        return out;
+    }
     block::make_at(out, 3);
     cell status = integer::make_value(int32_t(rs.status));
     block::append_value(out, &status);
     block::append_value(out, push_header_map(rs.headers));
     stack::pop(2);
-    files::bytes_to_value(rs.body.data(), rs.body.size(), binary, lines, stack::push_slot());
-    block::append_value(out, stack::top());
+    block::append_value(out, body);
     stack::pop(1);
     return out;
 }

@@ -51,7 +51,9 @@ bool load_curl() {
 // {== Internal functions
 
 struct transfer {
-    std::vector<uint8_t>* body;
+    CURL* handle;
+    body_sink* sink;
+    size_t received;
     std::string headers;
     size_t limit;
     bool too_large = false;
@@ -60,11 +62,17 @@ struct transfer {
 size_t on_body(char* p, size_t size, size_t n, void* user) {
     auto* t = static_cast<transfer*>(user);
     size_t bytes = size * n;
-    if (t->body->size() + bytes > t->limit) {
+    if (t->received + bytes > t->limit) {
         t->too_large = true;
         return 0;
     }
-    t->body->insert(t->body->end(), p, p + bytes);
+    if (t->received == 0) { // a body of announced length is received without growing
+        curl_off_t announced = -1;
+        api.easy_getinfo(t->handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+        if (announced > 0 && uint64_t(announced) <= t->limit) t->sink->reserve(size_t(announced));
+    }
+    t->sink->append(reinterpret_cast<const uint8_t*>(p), bytes);
+    t->received += bytes;
     return bytes;
 }
 
@@ -159,8 +167,8 @@ outcome perform(const request& rq, response& rs) {
     bool send_body = method != "GET" && method != "HEAD";
     outcome result = outcome::no_connect;
     for (int hop = 0; hop <= 10; hop++) {
-        rs.body.clear();
-        transfer t{&rs.body, {}, rq.body_limit};
+        rq.sink->clear();
+        transfer t{h, rq.sink, 0, {}, rq.body_limit};
         api.easy_reset(h);
         api.easy_setopt(h, CURLOPT_URL, url.c_str());
         api.easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -168,6 +176,7 @@ outcome perform(const request& rq, response& rs) {
         api.easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
         api.easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
         api.easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 30L);
+        api.easy_setopt(h, CURLOPT_BUFFERSIZE, 512L * 1024); // fewer, larger hand-overs of big bodies
         api.easy_setopt(h, CURLOPT_HTTPHEADER, list);
         api.easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
         api.easy_setopt(h, CURLOPT_WRITEDATA, &t);
@@ -193,6 +202,7 @@ outcome perform(const request& rq, response& rs) {
         api.easy_getinfo(h, CURLINFO_REDIRECT_URL, &next);
         if (!is_redirect(rs.status) || !next) {
             rs.headers = parse_headers(t.headers);
+            rs.body_length = t.received;
             result = outcome::ok;
             break;
         }
@@ -208,7 +218,7 @@ outcome perform(const request& rq, response& rs) {
         }
     }
     api.slist_free_all(list);
-    if (result != outcome::ok) rs.body.clear();
+    if (result != outcome::ok) rq.sink->clear();
     return result;
 }
 

@@ -3,7 +3,8 @@
 //
 // The request carries exactly the headers given (libcurl adds only Host and Content-Length);
 // redirects are followed here, up to 10 hops, between http and https only and never from
-// https down to http. Plain bytes in and out; no run-time memory is touched.
+// https down to http. The request goes out from plain bytes; the response body goes to a
+// sink of the caller's, so that a big body lands in its final buffer without a copy.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,14 @@ namespace zyl::http {
 
 using header_list = std::vector<std::pair<std::string, std::string>>;
 
+// Where the response body goes. Called from inside libcurl: no member may raise.
+struct body_sink {
+    virtual void reserve(size_t n) = 0; // before the first bytes, when the length is announced
+    virtual void append(const uint8_t* p, size_t n) = 0;
+    virtual void clear() = 0;           // a redirect hop's body is dropped
+    virtual ~body_sink() = default;
+};
+
 struct request {
     std::string method; // upper case: GET and HEAD send no body
     std::string url;
@@ -24,12 +33,13 @@ struct request {
     const uint8_t* body = nullptr; // must stay valid while the request runs
     size_t body_length = 0;
     size_t body_limit = SIZE_MAX; // a longer response body ends the request as too_large
+    body_sink* sink = nullptr;    // the response body (required)
 };
 
 struct response {
     long status = 0;
     header_list headers; // of the final response, in order
-    std::vector<uint8_t> body;
+    size_t body_length = 0;
 };
 
 enum class outcome { ok, no_connect, too_large, unavailable };
