@@ -38,20 +38,13 @@ inline uint32_t count_of(const cell* b) {
 
 [[noreturn]] void invalid(const cell* v) { error::raise(error::cat_script, error::script_invalid_arg, v); }
 
-std::string utf8_of(const cell* v) {
-    int64_t length = -1;
-    node_id conv = 0;
-    const uint8_t* bytes = unicode::to_utf8(v, length, conv);
-    return std::string(reinterpret_cast<const char*>(bytes), size_t(length));
-}
-
 // The text of a header name or value: a word's name, a string's text, else the formed value.
 std::string header_text(const cell* v) {
     if (word::any_word_type_q(v->type())) return symbol::c_name(v->w2);
-    if (v->type() == T_string) return utf8_of(v);
+    if (v->type() == T_string) return string::utf8_of(v);
     cell* out = string::push_new(16);
     actions::form_typed(v, out, nullptr, INT32_MAX);
-    std::string text = utf8_of(out);
+    std::string text = string::utf8_of(out);
     stack::pop(1);
     return text;
 }
@@ -101,7 +94,9 @@ void check_utf8(const uint8_t* p, size_t n, const cell* url) {
 cell* push_header_map(const http::header_list& headers) {
     cell* pairs = block::push_new(int32_t(headers.size() * 2 + 1));
     std::vector<std::pair<std::string, std::vector<const std::string*>>> names;
-    for (const auto& [k, v] : headers) {
+    for (const auto& header : headers) {
+        const std::string& k = header.first;
+        const std::string& v = header.second;
         auto same = [&](const auto& e) {
             return std::equal(e.first.begin(), e.first.end(), k.begin(), k.end(),
                               [](char a, char b) { return std::tolower(uint8_t(a)) == std::tolower(uint8_t(b)); });
@@ -146,7 +141,7 @@ struct binary_sink final : http::body_sink {
 
 // Sends [rq] for [url] and makes [out] the response as read asks for it.
 cell* send(const cell* url, http::request& rq, bool binary, bool lines, bool info, cell* out) {
-    rq.url = utf8_of(url);
+    rq.url = string::utf8_of(url);
     rq.body_limit = MAX_BUFFER_BYTES;
     cell* body = stack::push_slot();
     binary_sink sink(body);

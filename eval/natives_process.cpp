@@ -35,14 +35,6 @@ inline void check_refinement(int32_t check, const cell& ts, int32_t pos) {
     if (check && pos >= 0) error::check_arg_type(&ts, pos, stack::arg(static_cast<uint32_t>(pos)));
 }
 
-// The UTF-8 of text [v] from its index.
-std::string utf8_of(const cell* v) {
-    int64_t length = -1;
-    node_id conv = 0;
-    const uint8_t* bytes = unicode::to_utf8(v, length, conv);
-    return std::string(reinterpret_cast<const char*>(bytes), size_t(length));
-}
-
 // The local path of file [v]; a NUL in it raises invalid-arg.
 std::string path_of(const cell* v) {
     node_id conv = 0;
@@ -54,7 +46,7 @@ std::string path_of(const cell* v) {
 std::string full_path_of(const cell* v) {
     cell* full = string::push_new(64);
     file::to_local_text(v, full, true);
-    std::string path = utf8_of(full);
+    std::string path = string::utf8_of(full);
     stack::pop(1);
     if (path.find('\0') != std::string::npos) error::raise(error::cat_script, error::script_invalid_arg, v);
     return path;
@@ -84,7 +76,7 @@ void input_stream(const cell* v, process::stream_spec& s, std::string& text) {
         s.data = binary::head_pointer(const_cast<cell*>(v)); // no allocation until the child has run
         s.length = binary::rs_length_q(const_cast<cell*>(v));
     } else {
-        text = utf8_of(v);
+        text = string::utf8_of(v);
         s.kind = process::stream_kind::bytes;
         s.data = reinterpret_cast<const uint8_t*>(text.data());
         s.length = text.size();
@@ -134,7 +126,9 @@ void call_(int32_t check, int32_t wait_, int32_t show, int32_t console, int32_t 
 
     process::spec s;
     std::string program = cmd->type() == T_file ? full_path_of(cmd) : std::string();
-    std::string text = cmd->type() == T_file ? shell_quoted(program) : utf8_of(cmd);
+    std::string text = cmd->type() == T_file ? shell_quoted(program) : string::utf8_of(cmd);
+    // A NUL would cut the command short where the system reads it.
+    if (text.find('\0') != std::string::npos) error::raise(error::cat_script, error::script_invalid_arg, cmd);
     if (shell >= 0) {
         s.argv = {"/bin/sh", "-c", text};
     } else if (cmd->type() == T_file) {
@@ -151,9 +145,10 @@ void call_(int32_t check, int32_t wait_, int32_t show, int32_t console, int32_t 
     std::string input_text;
     const cell* out = output >= 0 ? stack::arg(uint32_t(output)) : nullptr;
     const cell* err = error_ >= 0 ? stack::arg(uint32_t(error_)) : nullptr;
-    if (input >= 0) input_stream(stack::arg(uint32_t(input)), s.in, input_text);
     if (out) output_stream(out, s.out);
     if (err) output_stream(err, s.err);
+    // Last: a binary's bytes are taken in place, and nothing may allocate after that.
+    if (input >= 0) input_stream(stack::arg(uint32_t(input)), s.in, input_text);
     s.wait = wait_ >= 0 || console >= 0 || input >= 0 || out || err;
     s.capture_limit = MAX_BUFFER_BYTES;
 
@@ -190,7 +185,7 @@ void browse(int32_t check) {
         cell name = word::load("browse");
         error::raise(error::cat_internal, error::internal_not_here, &name);
     }
-    std::string target = v->type() == T_file ? full_path_of(v) : utf8_of(v);
+    std::string target = v->type() == T_file ? full_path_of(v) : string::utf8_of(v);
     // The opener would read a leading "-" as one of its options.
     if (target.empty() || target[0] == '-' || target.find('\0') != std::string::npos)
         error::raise(error::cat_script, error::script_invalid_arg, v);

@@ -27,13 +27,6 @@ inline cell element(const cell* b, uint32_t i) {
     return reinterpret_cast<const cell*>(memory::buffer_of(b->w2)->head)[b->w1 + i];
 }
 
-std::string utf8_of(const cell* v) {
-    int64_t length = -1;
-    node_id conv = 0;
-    const uint8_t* bytes = unicode::to_utf8(v, length, conv);
-    return std::string(reinterpret_cast<const char*>(bytes), size_t(length));
-}
-
 cell* push_text(const std::string& utf8) {
     std::string text = unicode::repair_utf8(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size());
     return string::from_utf8(stack::push_slot(), text);
@@ -104,7 +97,7 @@ void write_clipboard() {
     switch (v->type()) {
     case T_string:
         c.what = clipboard::kind::text;
-        c.text = utf8_of(v);
+        c.text = string::utf8_of(v);
         break;
     case T_block: {
         c.what = clipboard::kind::files;
@@ -113,7 +106,7 @@ void write_clipboard() {
             cell e = element(v, i - v->w1);
             cell* path = string::push_new(64);
             file::to_local_text(&e, path, true);
-            c.files.push_back(utf8_of(path));
+            c.files.push_back(string::utf8_of(path));
             stack::pop(1);
             if (c.files.back().find('\0') != std::string::npos)
                 error::raise(error::cat_script, error::script_invalid_arg, &e);
