@@ -7,8 +7,8 @@
 // its parts, ":" is an ordinary character and there are no drive letters.
 //
 // Reading, writing, deleting, renaming and querying files reach the file service
-// (services/files.h); URLs reach the HTTP service, which raises internal feature-na until
-// it exists.
+// (services/files.h); http and https URLs reach the HTTP service (services/http.h), other
+// schemes their ports.
 #pragma once
 
 #include <cstdint>
@@ -85,6 +85,21 @@ void encode_percent(const cell* text, int32_t part, const cell* target, uint32_t
 // answers for it; raises feature-na while `parse-url` has no function, invalid-arg when its
 // answer is no object. May allocate.
 cell* open_port(cell* value);
+
+// }==
+// {== HTTP (datatypes/url_http.cpp)
+
+// Replaces [source] (a stack cell) by the body of a GET of it: a binary! with [binary], a
+// block of lines with [lines], else its UTF-8 text (access invalid-utf8 with the URL when it
+// is not); with [info] a block of the status, a map! of the headers and that body. A failed
+// request raises access no-connect with the URL; a body too big for a series internal
+// limit-hit.
+cell* http_read(cell* source, bool binary, bool lines, bool info);
+// Replaces [target] by the response, as http_read gives it, to the request [data] describes:
+// a string! or binary! is POSTed; a block is [method headers body] (the method word
+// upper-cased, the headers sent as given, the body optional), an empty one a GET. A header
+// block of an odd count, or a line break in a header or the method, raises invalid-arg.
+cell* http_write(cell* target, cell* data, bool binary, bool lines, bool info);
 
 // }==
 

@@ -493,6 +493,13 @@ bool match_value_q(const cell* input, const cell* value, int32_t op) {
 // }==
 // {== UTF-8
 
+std::string utf8_of(const cell* s) {
+    int64_t length = -1;
+    node_id conv = 0;
+    const uint8_t* bytes = unicode::to_utf8(s, length, conv);
+    return std::string(reinterpret_cast<const char*>(bytes), size_t(length));
+}
+
 std::string to_std(const cell* s) {
     series_buffer* b = memory::buffer_of(s->w2);
     uint32_t unit = unit_of(b);

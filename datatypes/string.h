@@ -197,6 +197,9 @@ uint32_t mold_char(const cell* out, uint32_t cp, bool all);
 
 // The characters of [s] from its index, as UTF-8 (for tests and diagnostics).
 std::string to_std(const cell* s);
+// The text [s] (any text type) from its index as UTF-8, for the system's calls: converted
+// in one pass through a conversion buffer, so it may allocate.
+std::string utf8_of(const cell* s);
 // Makes [c] a string! holding the UTF-8 text [text].
 cell* from_utf8(cell* c, std::string_view text);
 

@@ -138,7 +138,7 @@ cell* assemble(cell* proto, const cell* spec) {
 }
 
 [[noreturn]] void not_done() { error::raise(error::cat_internal, error::internal_not_done); }
-// The HTTP request service does not exist yet.
+// A URL parser that is not there (a bare run-time without the library).
 [[noreturn]] void unavailable() { error::raise(error::cat_internal, error::internal_feature_na); }
 
 inline bool is_http(const cell* value) { return string::starts_with_literal_q(value, "http"); }
@@ -150,11 +150,12 @@ void check_body(const cell* v) {
 }
 
 // Checks the data of an HTTP write: a request block (method word!, headers block!, optional
-// body) or a body; anything else raises invalid-arg.
+// body), an empty block (a plain GET) or a body; anything else raises invalid-arg.
 void check_request(const cell* data) {
     if (data->type() != T_block) return check_body(data);
     uint64_t total = series::length(data->w2);
     uint64_t count = data->w1 < total ? total - data->w1 : 0;
+    if (count == 0) return;
     cell method = count > 0 ? element(data, 0) : none_value;
     cell headers = count > 1 ? element(data, 1) : none_value;
     if (method.type() != T_word) error::raise(error::cat_script, error::script_invalid_arg, &method);
@@ -339,7 +340,7 @@ cell* read(cell* source, const cell* part, const cell* seek, bool binary, bool l
         return actions::read_typed(source, part, seek, binary, lines, info, as);
     }
     if (part || seek || as) not_done();
-    unavailable();
+    return http_read(source, binary, lines, info);
 }
 
 // Refinements the HTTP service takes for a write: /binary, /lines and /info.
@@ -352,7 +353,7 @@ cell* write(cell* target, cell* data, bool binary, bool lines, bool info, bool a
     }
     if (append || part || seek || allow || as) not_done();
     check_request(data);
-    unavailable();
+    return http_write(target, data, binary, lines, info);
 }
 
 } // namespace

@@ -170,6 +170,7 @@ void init() {
     init_text();
     init_transcode();
     init_system();
+    init_process();
     init_parse();
 }
 

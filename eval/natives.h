@@ -51,7 +51,8 @@ void init_math();     // sign tests, zero?, NaN?, shift, trigonometry, logarithm
 void init_set();      // union, intersect, unique, difference, exclude, complement?, extend: eval/natives_set.cpp
 void init_text();     // print, prin, dehex, enhex, debase, enbase, to-hex, case, as-*, as: eval/natives_text.cpp
 void init_transcode(); // transcode: eval/natives_transcode.cpp
-void init_system();   // wait, checksum, environment, now, call, size?, browse, compression: eval/natives_system.cpp
+void init_system();   // wait, checksum, environment, now, size?, compression: eval/natives_system.cpp
+void init_process();  // call, browse: eval/natives_process.cpp
 void init_parse();    // parse: eval/natives_parse.cpp
 
 // The block print and prin reduce block arguments into (made by init, kept for the whole run).

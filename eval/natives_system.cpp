@@ -1,5 +1,5 @@
 // eval/natives_system.cpp: the natives that reach the system: wait, checksum, set-env, get-env,
-// list-env, now, call, size?, browse, compress and decompress.
+// list-env, now, size?, compress and decompress (call and browse: eval/natives_process.cpp).
 //
 // They check their arguments and hand them to the services. A native whose service (or
 // result datatype) is not built yet refuses bad arguments as it will then, and raises
@@ -51,11 +51,8 @@ constexpr cell ts_word = typeset::of({T_word});
 constexpr cell ts_checksum_key = typeset::unite(typeset::standard::any_string, typeset::of({T_binary, T_integer}));
 constexpr cell ts_env_name = typeset::unite(typeset::standard::any_string, typeset::standard::any_word);
 constexpr cell ts_env_value = typeset::unite(typeset::standard::any_string, typeset::of({T_none}));
-constexpr cell ts_command = typeset::of({T_string, T_file});
-constexpr cell ts_io = typeset::unite(typeset::standard::any_string, typeset::of({T_binary}));
 constexpr cell ts_integer = typeset::of({T_integer});
 constexpr cell ts_file = typeset::of({T_file});
-constexpr cell ts_browse = typeset::of({T_url, T_file});
 constexpr cell ts_compress_data = typeset::unite(typeset::standard::any_string, typeset::of({T_binary}));
 constexpr cell ts_binary = typeset::of({T_binary});
 
@@ -323,22 +320,6 @@ void now(int32_t check, int32_t year, int32_t month, int32_t day, int32_t time_,
     stack::set_last_keep(&r);
 }
 
-// call: cmd [/wait] [/show] [/console] [/shell] [/input in] [/output out] [/error err]
-void call_(int32_t check, int32_t wait_, int32_t show, int32_t console, int32_t shell, int32_t input, int32_t output,
-          int32_t error_) {
-    (void)wait_, (void)show, (void)console, (void)shell;
-    check_arg(check, ts_command, 0);
-    check_refinement(check, ts_io, input);
-    check_refinement(check, ts_io, output);
-    check_refinement(check, ts_io, error_);
-    if (string::length_of(stack::arg(0)) == 0) {
-        cell zero = integer::make_value(0);
-        stack::set_last_keep(&zero);
-        return;
-    }
-    not_yet_available("call");
-}
-
 // size?: file. none for a folder or a missing file; a size past integer! overflows.
 void size_q(int32_t check) {
     check_arg(check, ts_file, 0);
@@ -346,12 +327,6 @@ void size_q(int32_t check) {
     if (size > INT32_MAX) error::raise(error::cat_math, error::math_overflow);
     cell r = size < 0 ? none_value : integer::make_value(int32_t(size));
     stack::set_last_keep(&r);
-}
-
-// browse: url
-void browse(int32_t check) {
-    check_arg(check, ts_browse, 0);
-    not_yet_available("browse");
 }
 
 // compress: data method [/level lvl]
@@ -425,9 +400,7 @@ void init_system() {
     set_entry(94, e(&get_env));
     set_entry(95, e(&list_env));
     set_entry(96, e(&now));
-    set_entry(99, e(&call_));
     set_entry(101, e(&size_q));
-    set_entry(102, e(&browse));
     set_entry(103, e(&compress));
     set_entry(104, e(&decompress));
 }

@@ -1,6 +1,6 @@
 // library/system_routines.cpp: the routines that reach the run-time itself: quit-return, the
 // quiet setters, the shifts, the colour and address tuples, count-chars, the stack and
-// tracer probes, the collector's counters, the clipboard pair and the maker of system/words.
+// tracer probes, the collector's counters, the maker of system/words.
 #include <cstdio>
 #include <cstdlib>
 #include <strings.h>
@@ -158,8 +158,6 @@ void collect_calls() {
 
 void tracing_q() { result_logic(interp::is.tracing); }
 
-void read_clipboard() { natives::not_yet_available("read-clipboard"); }
-void write_clipboard() { natives::not_yet_available("write-clipboard"); }
 
 void gc_active_q() { result_logic(collector::gc.active); }
 void gc_series_cycles() { result_integer(int32_t(collector::gc.cycles)); }

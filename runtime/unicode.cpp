@@ -151,6 +151,29 @@ const uint8_t* skip_utf8_chars(const uint8_t* start, const uint8_t* end, int64_t
     return p;
 }
 
+std::string repair_utf8(const uint8_t* p, size_t n) {
+    std::string out;
+    out.reserve(n);
+    const uint8_t* end = p + n;
+    while (p < end) {
+        const uint8_t* run = p;
+        while (p < end && *p < 0x80) p++;
+        out.append(reinterpret_cast<const char*>(run), size_t(p - run));
+        if (p == end) break;
+        const uint8_t* from = p;
+        int32_t cp;
+        p = decode_utf8_char(p, end, cp);
+        if (cp >= 0) {
+            out.append(reinterpret_cast<const char*>(from), size_t(p - from));
+            continue;
+        }
+        if (p - from > 1 && (p[-1] & 0xC0) != 0x80) p--;
+        if (p == from) p++;
+        out += "\xEF\xBF\xBD";
+    }
+    return out;
+}
+
 // }==
 
 // {== Checked decoding

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "datatypes/cell.h"
 #include "runtime/memory.h"
@@ -54,6 +55,9 @@ const uint8_t* decode_utf8_char(const uint8_t* p, const uint8_t* end, int32_t& c
 int64_t count_utf8_chars(const uint8_t* start, const uint8_t* end);
 // The address after [n] code points from [start], or [end] when it comes first.
 const uint8_t* skip_utf8_chars(const uint8_t* start, const uint8_t* end, int64_t n);
+// The UTF-8 text [p, p + n) with each rejected sequence replaced by U+FFFD; a byte that cut a
+// sequence short is read again, so "a" after a cut sequence stays in the text.
+std::string repair_utf8(const uint8_t* p, size_t n);
 
 // }==
 

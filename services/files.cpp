@@ -138,7 +138,7 @@ template <typename F> cell* decode_text(F at, size_t n, const cell* source, cell
 }
 
 // Makes [out] the value of the bytes read: a binary!, lines or UTF-8 text.
-cell* bytes_to_value(const uint8_t* p, size_t n, bool binary, bool lines, const cell* source, cell* out) {
+cell* value_of_bytes(const uint8_t* p, size_t n, bool binary, bool lines, const cell* source, cell* out) {
     if (binary) {
         binary::make_at(out, uint32_t(std::max<size_t>(n, 1)));
         binary::append_bytes(out, p, uint32_t(n));
@@ -208,7 +208,7 @@ cell* read_regular(int fd, uint32_t size, bool binary, bool lines, const cell* s
     }
     std::unique_ptr<uint8_t[]> bytes(new uint8_t[size_t(got) + 1]);
     std::memcpy(bytes.get(), b->head, size_t(got));
-    return bytes_to_value(bytes.get(), size_t(got), false, lines, source, out);
+    return value_of_bytes(bytes.get(), size_t(got), false, lines, source, out);
 }
 
 // Lists folder [source] into [out]: its entries but "." and "..", folders (links followed)
@@ -406,6 +406,10 @@ int64_t part_count(const cell* part) {
 
 } // namespace
 
+cell* bytes_to_value(const uint8_t* p, size_t n, bool binary, bool lines, cell* out) {
+    return value_of_bytes(p, n, binary, lines, &none_value, out);
+}
+
 bool is_dir_path(const cell* value) {
     cell v = *value;
     uint32_t len = string::length_of(&v);
@@ -432,7 +436,7 @@ cell* read(const cell* source, int64_t part, int64_t seek, bool binary, bool lin
     if (!S_ISREG(st.st_mode) || st.st_size == 0) {
         std::vector<uint8_t> bytes = stream(fd.fd, part, seek, source);
         if (bytes.empty()) return empty_result(binary, lines, out);
-        return bytes_to_value(bytes.data(), bytes.size(), binary, lines, source, out);
+        return value_of_bytes(bytes.data(), bytes.size(), binary, lines, source, out);
     }
     int64_t size = st.st_size;
     if (seek > 0) {

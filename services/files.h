@@ -8,6 +8,7 @@
 // the questions (delete, rename, exists?) answer false instead.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "datatypes/cell.h"
@@ -23,6 +24,11 @@ bool is_dir_path(const cell* value);
 // all), as a binary! with [binary], a block of lines with [lines], else as UTF-8 text.
 // Raises access cannot-open when the system refuses.
 cell* read(const cell* source, int64_t part, int64_t seek, bool binary, bool lines, cell* out);
+
+// Makes [out] (a rooted stack cell) the value of bytes [p, p + n] as read gives it: a
+// binary! with [binary], a block of LF-ended lines with [lines], else UTF-8 text (access
+// invalid-utf8 when it is not). [p] must not lie in a series buffer.
+cell* bytes_to_value(const uint8_t* p, size_t n, bool binary, bool lines, cell* out);
 
 // Writes [data] to file [target], or to the standard output when [target] is null: a text as
 // UTF-8, a binary! as its bytes, any other value molded; with [lines] a block's values each
