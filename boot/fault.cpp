@@ -61,7 +61,7 @@ char* put_hex(char* p, uintptr_t v) {
     return p;
 }
 
-void on_fault(int sig, siginfo_t* info, void* context) {
+[[maybe_unused]] void on_fault(int sig, siginfo_t* info, void* context) {
     (void)context;
     auto addr = reinterpret_cast<uintptr_t>(info->si_addr);
     uintptr_t limit = native_stack::limit;
