@@ -8,10 +8,12 @@
 // next line), evaluated whole, and its last value is printed.
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "boot/command_line.h"
 #include "boot/driver_input.h"
+#include "boot/fault.h"
 #include "boot/startup.h"
 #include "datatypes/core.h"
 #include "datatypes/error.h"
@@ -285,8 +287,21 @@ int run_stdin() {
     return 0;
 }
 
+int run_guarded(args* a);
+
+// The run-time on the big-stack thread. What escapes it ends the process as a runtime error:
+// an exhausted heap 94, a systems throw 95 (or silently for the quiet code).
 int run(void* p) {
-    auto* a = static_cast<args*>(p);
+    try {
+        return run_guarded(static_cast<args*>(p));
+    } catch (const std::bad_alloc&) {
+        runtime_error(RT_OUT_OF_MEMORY);
+    } catch (const fault::systems_throw& t) {
+        runtime_error(t.code == fault::QUIET_THROW ? 0 : 95, reinterpret_cast<const void*>(&run));
+    }
+}
+
+int run_guarded(args* a) {
     try {
         runtime::start();
         runtime::set_command_line(a->argc, a->argv);
@@ -309,6 +324,9 @@ int main(int argc, char** argv) {
         std::printf("Zyl %s\n", ZYL_VERSION);
         return 0;
     }
+    fault::install();
     args a{argc, argv};
-    return native_stack::run(run, &a);
+    int status = native_stack::run(run, &a);
+    std::fflush(stdout);
+    return status;
 }

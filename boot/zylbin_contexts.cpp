@@ -62,7 +62,7 @@ struct context_head {
 // keeps the node alive and then reads the values (read_context_values).
 context_head read_context_words(decoder& d, bool function) {
     const uint8_t* at = d.p;
-    uint8_t flags = read_byte(d);
+    uint8_t flags = d.fixed ? fixed_context_flags(d.hw) : read_byte(d);
     uint32_t kind = flags & CTX_FLAG_KIND;
     bool no_storage = (flags & CTX_FLAG_NO_STORAGE) != 0;
     if ((flags & 0xE0) || kind == 3 || no_storage != function || (kind == context::KIND_FUNCTION) != function)
@@ -84,17 +84,34 @@ context_head read_context_words(decoder& d, bool function) {
 // Reads the values of [h] into their slots (the context is reachable from its owner by now).
 void read_context_values(decoder& d, const context_head& h) {
     if (!h.values) return;
+    // Each value is read straight into its slot (the series cut before it for the while), so
+    // that a path inside it can already reach it: a function whose body names itself.
     uint32_t n = context::word_count(h.ctx);
+    node_id values = context::cell_of(h.ctx)->w2;
+    struct whole_again { // the series is as long as the word list again on every way out
+        node_id values;
+        uint32_t n;
+        ~whole_again() {
+            series_buffer* b = memory::buffer_of(values);
+            b->tail = b->head + uint64_t(n) * sizeof(cell);
+        }
+    } restore{values, n};
     for (uint32_t i = 0; i < n; i++) {
-        cell v = read_value(d);
-        if (v.type() == 0) invalid_at(d, d.p);
-        *context::value_at(h.ctx, i) = v;
+        series_buffer* b = memory::buffer_of(values);
+        b->tail = b->head + uint64_t(i) * sizeof(cell);
+        read_record(d, values);
+        if (series::length(values) != i + 1) invalid_at(d, d.p);
     }
 }
 
 // The context head byte in front of a context sub-record.
 void read_context_head_byte(decoder& d) {
     const uint8_t* at = d.p;
+    if (d.fixed) { // a context record whose header word carries the flags
+        d.hw = read_word32(d);
+        if ((d.hw & 0x8007FFFF) != T_context) invalid_at(d, at);
+        return;
+    }
     if ((read_byte(d) & OWNER_TYPE_MASK) != T_context) invalid_at(d, at);
 }
 
@@ -218,6 +235,13 @@ bool entry_fits(uint8_t type, uint32_t n, const cell* spec) {
     return !shape || native::has_shape(spec, shape);
 }
 
+// The owner of a bound word's context when [c] is one: a path to an object or function may
+// lead to a word that the writer met first, which brought the context in.
+cell owner_through_word(const cell& c) {
+    if (c.type() < T_word || c.type() > T_refinement || c.w1 == 0) return c;
+    return *context::owner_of(c.w1);
+}
+
 } // namespace
 
 // {== Words
@@ -225,6 +249,13 @@ bool entry_fits(uint8_t type, uint32_t n, const cell* spec) {
 void read_word(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
     const uint8_t* at = d.p;
     uint32_t sym = read_symbol(d);
+    if (d.fixed && d.m == MODE_BOOT) { // the owner position tells whether the word is global
+        const uint8_t* r_at = d.p;
+        if (read_word32(d) == UINT32_MAX) f = false, read_word32(d);
+        else d.p = r_at;
+    } else if (d.fixed && !f) {
+        read_word32(d); // the index in the global context: the symbol finds it
+    }
     if (!f) {
         if (notes & NOTE_REFERENCE) invalid_at(d, at);
         cell w{T_word, 0, sym, word::NO_INDEX};
@@ -251,7 +282,15 @@ void read_word(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
                 owner = *context::owner_of(owner.w1);
         } else {
             const uint8_t* head_at = d.p;
-            uint8_t head = read_byte(d);
+            uint8_t head;
+            if (d.fixed) { // a whole object or function record
+                uint32_t hw = read_word32(d);
+                if (hw & ~(0xFFu | FX_OBJECT_HOOKS)) invalid_at(d, head_at);
+                head = uint8_t((hw & 0x3F) | (hw & FX_OBJECT_HOOKS ? OWNER_F : 0));
+                if ((hw & 0xFF) > 0x3F) invalid_at(d, head_at);
+            } else {
+                head = read_byte(d);
+            }
             if ((head & ~(OWNER_TYPE_MASK | OWNER_F)) || ((head & OWNER_TYPE_MASK) != T_object && (head & OWNER_TYPE_MASK) != T_function))
                 invalid_at(d, head_at);
             owner = read_owner(d, head);
@@ -288,7 +327,7 @@ void read_context(decoder& d, node_id into) {
 void read_object(decoder& d, node_id into, bool f, uint32_t notes) {
     if (notes & NOTE_REFERENCE) {
         const uint8_t* at = d.p;
-        cell c = read_path_target(d);
+        cell c = owner_through_word(read_path_target(d));
         if (c.type() != T_object) invalid_at(d, at);
         series::append_value(into, *context::owner_of(c.w1));
         return;
@@ -302,7 +341,7 @@ void read_object(decoder& d, node_id into, bool f, uint32_t notes) {
 void read_function(decoder& d, node_id into, bool, uint32_t notes) {
     if (notes & NOTE_REFERENCE) {
         const uint8_t* at = d.p;
-        cell c = read_path_target(d);
+        cell c = owner_through_word(read_path_target(d));
         if (c.type() == T_op && owner_context(c)) {
             c.header &= ~(OP_SOURCE_MASK | CELL_TYPE_MASK);
             c.header |= T_function;

@@ -60,6 +60,24 @@ uint32_t read_leading_varint(decoder& d, const uint8_t* limit) {
     return v;
 }
 
+void read_records(decoder& d, uint32_t payload);
+
+// The symbol table of [s] offsets and [t] bytes of names at the read position (the counts
+// read at [at]).
+void take_symbol_table(decoder& d, uint32_t s, uint32_t t, const uint8_t* at) {
+    if (int32_t(s) < 0 || int32_t(t) < 0) invalid_at(d, at);
+    if (uint64_t(s) * 4 > left(d)) invalid_at(d, at);
+    d.sym_offsets = d.p;
+    d.p += uint64_t(s) * 4;
+    if (t > left(d)) invalid_at(d, at);
+    d.strings = d.p;
+    d.p += t;
+    if (t > 0 && d.strings[t - 1] != 0) invalid_at(d, d.p - 1);
+    d.sym_count = s;
+    d.string_size = t;
+    d.symbols.assign(s, 0);
+}
+
 // The compact body: leading varints, symbol table, then the records up to the payload size.
 // A failing top-level record is taken out of the target again before the error goes on.
 void read_compact(decoder& d, bool symbols) {
@@ -71,21 +89,32 @@ void read_compact(decoder& d, bool symbols) {
         const uint8_t* at = d.p;
         uint32_t s = read_leading_varint(d, limit);
         uint32_t t = read_leading_varint(d, limit);
-        if (int32_t(s) < 0 || int32_t(t) < 0) invalid_at(d, at);
-        if (uint64_t(s) * 4 > left(d)) invalid_at(d, at);
-        d.sym_offsets = d.p;
-        d.p += uint64_t(s) * 4;
-        if (t > left(d)) invalid_at(d, at);
-        d.strings = d.p;
-        d.p += t;
-        if (t > 0 && d.strings[t - 1] != 0) invalid_at(d, d.p - 1);
-        d.sym_count = s;
-        d.string_size = t;
-        d.symbols.assign(s, 0);
+        take_symbol_table(d, s, t, at);
     }
+    read_records(d, payload);
+}
+
+// The fixed body: root count and payload size words, the symbol table, then the records.
+void read_fixed(decoder& d, bool symbols) {
+    read_word32(d); // the root count
+    uint32_t payload = read_word32(d);
+    if (symbols) {
+        const uint8_t* at = d.p;
+        uint32_t s = read_word32(d);
+        uint32_t t = read_word32(d);
+        take_symbol_table(d, s, t, at);
+    }
+    d.records = d.p;
+    read_records(d, payload);
+}
+
+void read_records(decoder& d, uint32_t payload) {
     if (int32_t(payload) < 0 || payload > left(d)) invalid_at(d, d.p);
     d.end = d.p + payload;
-    while (d.p < d.end) {
+    for (;;) {
+        if (d.fixed) // padding words may also end the records
+            while (left(d) >= 4 && !(d.p[0] | d.p[1] | d.p[2] | d.p[3])) d.p += 4;
+        if (d.p >= d.end) break;
         uint32_t before = uint32_t(series::length(d.target));
         try {
             read_record(d, d.target);
@@ -210,10 +239,11 @@ cell step(const decoder& d, const cell& c, size_t* k, const uint8_t* at) {
 
 } // namespace
 
-cell read_path_target(decoder& d) {
+cell read_path_target(decoder& d, bool copy) {
     const uint8_t* at = d.p;
+    if (d.fixed && !copy && read_word32(d) != 0xFF) invalid_at(d, at);
     uint32_t n = read_varint(d);
-    if (n < 1 || n > MAX_PATH || n > left(d)) invalid_at(d, at);
+    if (n < 1 || n > MAX_PATH || uint64_t(n) * (d.fixed ? 4 : 1) > left(d)) invalid_at(d, at);
     d.path.resize(n);
     for (uint32_t k = 0; k < n; k++) d.path[k] = read_varint(d);
     cell c = series_cell(d, d.target, d.path[0], at);
@@ -224,7 +254,67 @@ cell read_path_target(decoder& d) {
 // }==
 // {== Records
 
+namespace {
+
+// A fixed-layout header word read as the compact prefixes and head byte: the flag F is set
+// where the compact record has it (an index follows, a word is bound, money is negative...).
+uint32_t read_fixed_head(decoder& d, const uint8_t** at, uint8_t* head) {
+    uint32_t hw;
+    do {
+        *at = d.p;
+        hw = read_word32(d);
+    } while (hw == 0); // padding
+    d.hw = hw;
+    uint32_t notes = 0;
+    if (hw & FX_NEW_LINE) notes |= NOTE_NEW_LINE;
+    if (hw & FX_REFERENCE) notes |= NOTE_REFERENCE;
+    uint32_t type = hw & 0xFF;
+    bool f = false;
+    switch (type) {
+    case 0xFF: *head = 0xFF; return notes;
+    case T_logic: *head = read_word32(d) ? 0xC2 : 0xC3; return notes;
+    case T_block: case T_paren: case T_path: case T_lit_path: case T_set_path: case T_get_path:
+    case T_hash: case T_string: case T_file: case T_url: case T_tag: case T_email: case T_ref:
+    case T_binary: case T_vector: case T_image:
+        f = true;
+        break;
+    case T_money: f = (hw & FX_MONEY_NEGATIVE) != 0; break;
+    case T_bitset: f = (hw & FX_BITSET_NEGATED) != 0; break;
+    case T_object: f = (hw & FX_OBJECT_HOOKS) != 0; break;
+    case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_refinement:
+        if (d.m == MODE_BOOT) {
+            f = true; // the owner position tells
+            if (hw & FX_WORD_GLOBAL) notes |= NOTE_DEFINITION;
+        } else {
+            f = (hw & FX_WORD_GLOBAL) == 0;
+        }
+        break;
+    default:
+        // Ids without a record form (13, 42, 55 and up) must not get one by the 63 escape.
+        if (type >= 63) invalid_at(d, *at);
+    }
+    *head = uint8_t(type | (f ? 0x40 : 0));
+    return notes;
+}
+
+} // namespace
+
+uint32_t fixed_width_log2(decoder& d, const uint8_t* at) {
+    switch (fixed_width(d)) {
+    case 1: return 0;
+    case 2: return 1;
+    case 4: return 2;
+    default: invalid_at(d, at);
+    }
+}
+
+uint8_t fixed_context_flags(uint32_t hw) {
+    return uint8_t(((hw >> 26) & 3) | (hw & (1u << 29) ? 0x04 : 0) | (hw & (1u << 28) ? 0x08 : 0) |
+                   (hw & (1u << 30) ? 0x10 : 0));
+}
+
 uint32_t read_prefixes(decoder& d, const uint8_t** at, uint8_t* head) {
+    if (d.fixed) return read_fixed_head(d, at, head);
     uint32_t notes = 0;
     for (;;) {
         *at = d.p;
@@ -318,7 +408,7 @@ void read_record(decoder& d, node_id into) {
         if (notes & (NOTE_REFERENCE | NOTE_DEFINITION)) invalid_at(d, at);
         if (head < 0xC0) series::append_value(into, integer::make_value(head - 0x80));
         else if (head == 0xC2 || head == 0xC3) series::append_value(into, logic::make_value(head == 0xC2));
-        else if (head == 0xFF) series::append_value(into, read_path_target(d));
+        else if (head == 0xFF) series::append_value(into, read_path_target(d, true));
         else invalid_at(d, at);
     }
     d.depth--;
@@ -370,12 +460,14 @@ uint32_t decode(const uint8_t* data, uint64_t length, node_id target, mode m, co
         d.body = d.p = inflated.get();
         d.end = d.body + size;
     }
-    if (!(flags & FLAG_COMPACT)) not_yet("the fixed Zylbin layout");
+    d.fixed = !(flags & FLAG_COMPACT);
+    if (d.fixed && left(d) < 8) raise_invalid_data(data_value);
     cell scratch;
     block::make_at(&scratch, 8);
     d.scratch = scratch.w2;
     collector::keep_node k_scratch{&d.scratch};
-    read_compact(d, (flags & FLAG_SYMBOLS) != 0);
+    if (d.fixed) read_fixed(d, (flags & FLAG_SYMBOLS) != 0);
+    else read_compact(d, (flags & FLAG_SYMBOLS) != 0);
     return d.root_before;
 }
 

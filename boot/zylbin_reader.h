@@ -51,6 +51,9 @@ struct decoder {
     std::vector<uint32_t> path;    // the path just read
     uint64_t promised = 0;         // records that open containers still expect
     uint32_t depth = 0;            // nesting of the record being read (0: top level)
+    bool fixed = false;            // the fixed layout: every number a 32-bit word
+    const uint8_t* records = nullptr; // fixed layout: where the records begin (padding counts from it)
+    uint32_t hw = 0;               // fixed layout: the header word of the record being read
 };
 
 // {== Errors and primitives
@@ -70,8 +73,17 @@ inline uint8_t read_byte(decoder& d) {
     if (d.p >= d.end) invalid_at(d, d.end);
     return *d.p++;
 }
-// An unsigned 32-bit varint: at most 5 bytes, the fifth with its upper four bits clear.
+// A little-endian 32-bit word.
+inline uint32_t read_word32(decoder& d) {
+    need(d, 4);
+    uint32_t v = uint32_t(d.p[0]) | uint32_t(d.p[1]) << 8 | uint32_t(d.p[2]) << 16 | uint32_t(d.p[3]) << 24;
+    d.p += 4;
+    return v;
+}
+// An unsigned 32-bit varint: at most 5 bytes, the fifth with its upper four bits clear. In
+// the fixed layout every count, index and id is a word instead.
 inline uint32_t read_varint(decoder& d) {
+    if (d.fixed) return read_word32(d);
     uint32_t v = 0;
     for (uint32_t shift = 0; shift < 35; shift += 7) {
         const uint8_t* at = d.p;
@@ -83,6 +95,7 @@ inline uint32_t read_varint(decoder& d) {
     return v; // not reached: the fifth byte has bit 7 clear
 }
 inline int32_t read_zigzag(decoder& d) {
+    if (d.fixed) return int32_t(read_word32(d));
     uint32_t v = read_varint(d);
     return int32_t((v >> 1) ^ (0u - (v & 1)));
 }
@@ -95,7 +108,23 @@ template <typename T> inline T read_raw(decoder& d) {
     return v;
 }
 inline uint32_t read_int32(decoder& d) { return read_raw<uint32_t>(d); }
-inline double read_double(decoder& d) { return read_raw<double>(d); }
+// The fixed layout writes a double's high half first.
+inline double read_double(decoder& d) {
+    if (!d.fixed) return read_raw<double>(d);
+    uint64_t hi = read_word32(d);
+    uint64_t bits = hi << 32 | read_word32(d);
+    double v;
+    std::memcpy(&v, &bits, 8);
+    return v;
+}
+// Skips the fixed layout's zero bytes up to a multiple of 4 from the body start.
+inline void skip_pad4(decoder& d) {
+    if (!d.fixed) return;
+    uint64_t at = uint64_t(d.p - d.records);
+    uint64_t n = (4 - (at & 3)) & 3;
+    need(d, n);
+    d.p += n;
+}
 // A count of [per_item]-byte items, no more than the bytes left allow.
 uint32_t read_count(decoder& d, uint64_t per_item);
 // A count of records that a container promises: with the records already promised, no more
@@ -109,8 +138,26 @@ void expect_records(decoder& d, uint64_t n);
 
 // The symbol id of the reference read next (interned once per table entry).
 uint32_t read_symbol(decoder& d);
-// Reads a path and answers a copy of the cell it leads to.
-cell read_path_target(decoder& d);
+// Reads a path and answers a copy of the cell it leads to. In the fixed layout a path is a
+// copy record: unless [copy] (its header word was read already), the word 255 comes first.
+cell read_path_target(decoder& d, bool copy = false);
+
+// }==
+// {== Fixed layout
+
+// Header-word bits of the fixed layout that the readers look at.
+constexpr uint32_t FX_REFERENCE = 1u << 19;
+constexpr uint32_t FX_MONEY_NEGATIVE = 1u << 22;
+constexpr uint32_t FX_BITSET_NEGATED = 1u << 23;
+constexpr uint32_t FX_OBJECT_HOOKS = 1u << 24;
+constexpr uint32_t FX_WORD_GLOBAL = 1u << 25;
+constexpr uint32_t FX_NEW_LINE = 1u << 31;
+// The header word's bits 8-15: the unit width of texts, binary! and vector!, a tuple's length.
+inline uint32_t fixed_width(const decoder& d) { return (d.hw >> 8) & 0xFF; }
+// log2 of the unit width in the header word, or an invalid record.
+uint32_t fixed_width_log2(decoder& d, const uint8_t* at);
+// A fixed context record's flags as the compact layout's flags byte.
+uint8_t fixed_context_flags(uint32_t hw);
 
 // }==
 // {== Records

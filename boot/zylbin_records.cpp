@@ -155,14 +155,14 @@ void read_scalar(decoder& d, node_id into, uint8_t type, bool f) {
     case T_date: {
         uint32_t word = read_int32(d);
         bool has_time = (word & DATE_HAS_TIME) != 0;
-        if (has_time != f) invalid_at(d, at);
-        double t = has_time ? read_double(d) : 0.0;
+        if (has_time != f && !d.fixed) invalid_at(d, at);
+        double t = has_time || d.fixed ? read_double(d) : 0.0; // fixed: the halves are always there
         v = make_date(word, has_time, t);
         if (v.type() != T_date) invalid_at(d, at);
         break;
     }
     case T_typeset: {
-        uint32_t n = read_byte(d);
+        uint32_t n = d.fixed ? TYPESET_BYTES : read_byte(d);
         if (n > TYPESET_BYTES) invalid_at(d, at);
         need(d, n);
         v = cell{T_typeset, 0, 0, 0};
@@ -171,12 +171,13 @@ void read_scalar(decoder& d, node_id into, uint8_t type, bool f) {
         break;
     }
     case T_tuple: {
-        uint32_t n = f ? read_byte(d) : 3;
+        uint32_t n = d.fixed ? fixed_width(d) : f ? read_byte(d) : 3;
         if (n < 1 || n > TUPLE_MAX) invalid_at(d, at);
-        need(d, n);
+        uint32_t stored = d.fixed ? TUPLE_MAX : n; // the fixed layout has the cell's 12 bytes
+        need(d, stored);
         uint8_t elements[TUPLE_MAX] = {};
         std::memcpy(elements, d.p, n);
-        d.p += n;
+        d.p += stored;
         v = tuple::make_value(std::max<uint32_t>(n, 3), elements); // shorter tuples are padded, as made
         break;
     }
@@ -238,9 +239,9 @@ void read_text(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
     if (read_index_or_share(d, into, type, f, notes, false, is_text_family, &index)) return;
     const uint8_t* l_at = d.p;
     uint32_t l = read_varint(d);
-    uint32_t w = l & 3;
+    uint32_t w = d.fixed ? fixed_width_log2(d, l_at) : l & 3;
     if (w == 3) invalid_at(d, l_at);
-    uint64_t units = l >> 2;
+    uint64_t units = d.fixed ? l : l >> 2;
     uint64_t bytes = units << w;
     if (bytes > left(d)) invalid_at(d, l_at);
     if (w == 2) {
@@ -256,6 +257,7 @@ void read_text(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
     if (bytes) std::memcpy(b->head, d.p, bytes);
     b->tail = b->head + bytes;
     d.p += bytes;
+    skip_pad4(d);
     cell v{type == T_ref ? uint8_t(T_string) : type, index, s, 0};
     if (type == T_ref) {
         collector::keep k{&v};
@@ -270,7 +272,11 @@ void read_binary(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes)
     if (read_index_or_share(d, into, type, f, notes, false, is_binary, &index)) return;
     uint32_t n = read_count(d, 1);
     check_index(d, index, n, at);
-    append_fresh(into, cell{T_binary, index, read_bytes(d, n), 0});
+    node_id bytes = read_bytes(d, n);
+    cell v{T_binary, index, bytes, 0};
+    collector::keep k{&v};
+    skip_pad4(d);
+    series::append_value(into, v);
 }
 
 void read_bitset(decoder& d, node_id into, bool f, uint32_t notes) {
@@ -284,6 +290,7 @@ void read_bitset(decoder& d, node_id into, bool f, uint32_t notes) {
     bitset::make_at(&v, n, f);
     std::memcpy(memory::buffer_of(v.w2)->head, d.p, n);
     d.p += n;
+    skip_pad4(d);
     series::append_value(into, v);
 }
 
@@ -291,12 +298,23 @@ void read_vector(decoder& d, node_id into, bool f, uint32_t notes) {
     const uint8_t* at = d.p;
     uint32_t index;
     if (read_index_or_share(d, into, T_vector, f, notes, true, is_vector, &index)) return;
-    uint8_t k = read_byte(d);
-    uint32_t w = k & 3;
-    uint32_t n = read_count(d, 1u << w);
+    uint8_t k;
+    uint32_t w, n;
+    if (d.fixed) { // count, then the element type
+        w = fixed_width_log2(d, at);
+        n = read_count(d, 1u << w);
+        uint32_t element = read_word32(d);
+        if (element > 0x3F) invalid_at(d, at);
+        k = uint8_t(element << 2 | w);
+    } else {
+        k = read_byte(d);
+        w = k & 3;
+        n = read_count(d, 1u << w);
+    }
     check_index(d, index, n, at);
     cell v{T_binary, index, read_bytes(d, uint64_t(n) << w), 0};
     collector::keep keep{&v};
+    skip_pad4(d);
     if (!make_vector(&v, uint8_t(k >> 2), w)) invalid_at(d, at);
     series::append_value(into, v);
 }
@@ -305,8 +323,14 @@ void read_image(decoder& d, node_id into, bool f, uint32_t notes) {
     const uint8_t* at = d.p;
     uint32_t index;
     if (read_index_or_share(d, into, T_image, f, notes, true, is_image, &index)) return;
-    uint32_t width = read_varint(d);
-    uint32_t height = read_varint(d);
+    uint32_t width, height;
+    if (d.fixed) {
+        uint32_t size = read_word32(d);
+        width = size & 0xFFFF, height = size >> 16;
+    } else {
+        width = read_varint(d);
+        height = read_varint(d);
+    }
     if (width > MAX_IMAGE_SIDE || height > MAX_IMAGE_SIDE) invalid_at(d, at);
     uint64_t pixels = uint64_t(width) * height;
     check_index(d, index, pixels, at);

@@ -7,8 +7,6 @@
 
 namespace zyl {
 
-namespace {
-
 const char* runtime_error_name(int code) {
     static const char* const names[] = {
         "",
@@ -58,8 +56,6 @@ const char* runtime_error_name(int code) {
     default: return "unknown error code!";
     }
 }
-
-} // namespace
 
 void runtime_error(int code, const void* at) {
     if (code != 0) {

@@ -12,6 +12,8 @@ namespace zyl {
 // Prints the "*** Runtime Error" report for [code] and the address [at], then ends the process
 // with [code] as its status; code 0 ends it silently with status 0.
 [[noreturn]] void runtime_error(int code, const void* at = nullptr);
+// The name of runtime error [code] ("unknown error code!" for codes without one).
+const char* runtime_error_name(int code);
 
 // Runtime error codes the run-time itself reports.
 constexpr int RT_OUT_OF_MEMORY = 94;

@@ -5,8 +5,11 @@
 #
 #   exit_status.py ZYL
 import os
+import signal
 import subprocess
 import sys
+import tempfile
+import time
 
 # (name, input, exit status, output)
 CASES = [
@@ -55,7 +58,44 @@ def main():
             failed += 1
             print(f"{name}: status {p.returncode} (expected {status}), output {got!r} "
                   f"(expected {output!r})")
+    failed += script_error_status(zyl) + interrupt_status(zyl)
     sys.exit(1 if failed else 0)
+
+
+def script_error_status(zyl):
+    """A script whose error nothing catches ends with 254 after the report."""
+    with tempfile.NamedTemporaryFile("w", suffix=".zyl", delete=False) as f:
+        f.write('print "a"\n1 / 0\n')
+    try:
+        p = subprocess.run([zyl, f.name], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+    finally:
+        os.unlink(f.name)
+    out = p.stdout.decode("utf-8", "replace")
+    if p.returncode != 254 or not out.startswith("a\n") or "Math Error" not in out:
+        print(f"uncaught script error: status {p.returncode}, output {out!r}")
+        return 1
+    return 0
+
+
+def signal_status(zyl, sig, status, report):
+    """[sig] sent to a running zyl ends it with [status] after [report] (a prefix)."""
+    p = subprocess.Popen([zyl], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    time.sleep(0.3)
+    p.send_signal(sig)
+    out, _ = p.communicate(timeout=60)
+    out = out.decode("utf-8", "replace")
+    if p.returncode != status or not out.startswith(report) or (not report and out):
+        print(f"signal {sig}: status {p.returncode}, output {out!r}")
+        return 1
+    return 0
+
+
+def interrupt_status(zyl):
+    # Control-C while no line editor holds the terminal: silent, status 0. A fault: the report
+    # and its code.
+    return (signal_status(zyl, signal.SIGINT, 0, "") +
+            signal_status(zyl, signal.SIGSEGV, 1, "\n*** Runtime Error 1: access violation\n*** at: ") +
+            signal_status(zyl, signal.SIGBUS, 34, "\n*** Runtime Error 34: Bus error\n"))
 
 
 main()

@@ -834,3 +834,34 @@ TEST_F(ErrorTest, ExpectArgNamesTheCallTheTypeAndTheArgument) {
 // }==
 
 } // namespace
+
+// {== The fault reporter's signal table
+
+#include <csignal>
+
+#include "boot/fault.h"
+
+TEST(FaultReporter, SignalsMapToRuntimeErrorCodes) {
+    struct { int sig, si_code; bool guard; int code; const char* name; } cases[] = {
+        {SIGSEGV, 0, false, 1, "access violation"},
+        {SIGSEGV, 0, true, 19, "stack error or overflow"},
+        {SIGBUS, 0, false, 34, "Bus error"},
+        {SIGFPE, FPE_INTDIV, false, 13, "integer divide by zero"},
+        {SIGFPE, FPE_INTOVF, false, 14, "integer overflow"},
+        {SIGFPE, FPE_FLTDIV, false, 7, "float divide by zero"},
+        {SIGFPE, FPE_FLTINV, false, 9, "float invalid operation"},
+        {SIGFPE, FPE_FLTOVF, false, 10, "float overflow"},
+        {SIGFPE, FPE_FLTUND, false, 12, "float underflow"},
+        {SIGFPE, FPE_FLTRES, false, 8, "float inexact result"},
+        {SIGILL, 0, false, 17, "illegal instruction"},
+        {SIGTRAP, 0, false, 3, "breakpoint"},
+        {SIGUSR1, 0, false, 99, "unknown error"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(zyl::fault::code_of(c.sig, c.si_code, c.guard), c.code) << c.name;
+        EXPECT_STREQ(zyl::runtime_error_name(c.code), c.name);
+    }
+    EXPECT_EQ(zyl::fault::code_of(SIGINT, 0, false), 0);
+}
+
+// }==
