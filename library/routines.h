@@ -34,5 +34,8 @@ void gc_nodes_cycles();
 void make_system_words();
 void interpreted_q();
 void float_option();
+void zylbin_decode();
+void zylbin_encode();
+void unescape();
 
 } // namespace zyl::routines
