@@ -1,6 +1,5 @@
 // boot/fault.cpp: the fault handlers. A handler may only call what is safe in a signal: it
 // formats the report into a stack buffer, writes it with write(2) and ends with _exit.
-#include "runtime/platform/terminal.h"
 #include "boot/fault.h"
 
 #include <csignal>
@@ -11,6 +10,7 @@
 
 #include "runtime/common.h"
 #include "runtime/platform/native_stack.h"
+#include "runtime/platform/terminal.h"
 
 namespace zyl::fault {
 

@@ -4,9 +4,11 @@
 #include <cstdint>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/function.h"
 #include "datatypes/series.h"
+#include "datatypes/symbol.h"
 #include "datatypes/word.h"
 #include "eval/actions.h"
 #include "eval/control_internal.h"
@@ -129,6 +131,19 @@ void do_block(cell* blk, int32_t expand, int32_t next) {
     word::set_value(word, walk);
 }
 
+// A script file or URL runs through the library's do-file, with the callback and the
+// arguments value (none when not given); its result goes into cell 0.
+void do_file(int32_t trace, int32_t args) {
+    const cell* fn = context::global_value(symbol::make("do-file"));
+    if (!fn || fn->type() != T_function) not_yet_available("do-file");
+    cell f = *fn;
+    cell* in = stack::push(stack::arg(0));
+    stack::push(trace >= 0 ? stack::arg(uint32_t(trace)) : &none_value);
+    stack::push(args >= 0 ? stack::arg(uint32_t(args)) : &none_value);
+    cell* r = interp::call_with(&f, in, 3);
+    if (r) *stack::arg(0) = *r;
+}
+
 // The text of string [s] (a stack cell) loaded into a block pushed on the stack.
 cell* load_string(const cell* s) {
     cell* result = stack::push(&none_value);
@@ -139,9 +154,14 @@ cell* load_string(const cell* s) {
 
 } // namespace
 
-void do_(int32_t check, int32_t expand, int32_t, int32_t next, int32_t trace) {
+void do_(int32_t check, int32_t expand, int32_t args, int32_t next, int32_t trace) {
     if (next >= 0) check_arg(check, ts_word, next);
     if (trace >= 0) check_arg(check, ts_function, trace);
+    uint8_t kind = stack::arg(0)->type();
+    if (kind == T_file || kind == T_url) {
+        do_file(trace, args);
+        return;
+    }
     cell* v = stack::push(stack::arg(0)); // the value, where cell 0 may be overwritten
     trace_scope scope;
     if (trace >= 0 && !trace_started) {
@@ -156,8 +176,6 @@ void do_(int32_t check, int32_t expand, int32_t, int32_t next, int32_t trace) {
     case T_paren:
     case T_hash: do_block(v, expand, next); break;
     case T_string: do_block(load_string(v), expand, next); break;
-    case T_file:
-    case T_url: not_yet_available("do-file");
     case T_error: stack::throw_error(v);
     default: eval_value(v);
     }

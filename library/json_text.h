@@ -19,8 +19,8 @@ inline int hex_value(uint32_t c) {
 // Reads the escape whose backslash is at [s][pos] (of [n] characters): answers the position
 // after it and stores its character in [cp], or answers -1 for a malformed escape. A high
 // surrogate must be followed by a \u escape of a low one, and the pair gives one character;
-// a lone low surrogate stands for itself. Any other letter after the backslash stands for
-// itself too (the grammar never hands one over).
+// a lone low surrogate stands for itself. A quote, backslash or slash stands for itself; any
+// other letter is malformed (the grammar never hands one over, but `unescape` takes any text).
 template <typename C> int64_t read_escape(const C* s, uint32_t pos, uint32_t n, uint32_t& cp) {
     if (pos + 1 >= n) return -1;
     uint32_t c = s[pos + 1];
@@ -31,7 +31,8 @@ template <typename C> int64_t read_escape(const C* s, uint32_t pos, uint32_t n, 
     case 'r': cp = 13; return pos + 2;
     case 't': cp = 9; return pos + 2;
     case 'u': break;
-    default: cp = c; return pos + 2;
+    case '"': case '\\': case '/': cp = c; return pos + 2;
+    default: return -1;
     }
     auto unit4 = [&](uint32_t at, uint32_t& v) {
         if (at + 4 > n) return false;

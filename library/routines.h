@@ -38,5 +38,8 @@ void json_scan();
 void json_emit();
 void csv_scan();
 void csv_emit();
+void zylbin_decode();
+void zylbin_encode();
+void unescape();
 
 } // namespace zyl::routines
