@@ -28,28 +28,14 @@ struct sample {
     bytes data;
 };
 
-bytes text(size_t n, std::mt19937& rng) {
-    static const char* words[] = {"frames ", "the ", "window ", "holds ", "sequences ", "literals ", "of ",
+// The words the text samples are made of.
+const std::vector<const char*> words = {"frames ", "the ", "window ", "holds ", "sequences ", "literals ", "of ",
                                   "history; ", "matches ", "reach ", "back\n", "into ", "it ", "[block] ",
                                   "value: ", "1234 ", "zyl ", "\t"};
-    std::string s;
-    while (s.size() < n) s += words[rng() % std::size(words)];
-    s.resize(n);
-    return bytes(s.begin(), s.end());
-}
 
-// Text and binary in stretches of a few kilobytes, with repeats far back.
-bytes mixed(size_t n, std::mt19937& rng) {
-    bytes b;
-    while (b.size() < n) {
-        size_t k = 1000 + rng() % 8000;
-        bytes piece = rng() % 3 == 0 ? noise(k, rng) : text(k, rng);
-        if (b.size() > 4000000 && rng() % 4 == 0) piece.assign(b.end() - 3000000, b.end() - 3000000 + long(k));
-        b.insert(b.end(), piece.begin(), piece.end());
-    }
-    b.resize(n);
-    return b;
-}
+bytes text(size_t n, std::mt19937& rng) { return zyl::oracle::text(n, rng, words); }
+
+bytes mixed(size_t n, std::mt19937& rng) { return zyl::oracle::mixed(n, rng, words, 3000000); }
 
 const std::vector<sample>& corpus() {
     static const std::vector<sample> c = [] {
