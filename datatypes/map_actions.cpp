@@ -91,6 +91,9 @@ int32_t serialize(const cell* value, cell* buffer, bool mold, bool only, bool al
         if (!first && !indented) write(buffer, flat ? " " : "\n", part); // between live pairs only
         if (indented) part = string::append_indent(buffer, indent + 1, part);
         cell k = cells_of(m.w2)[p], v = cells_of(m.w2)[p + 1]; // held by the map
+        // "%:" and "%%:" would load back as files: those keys go out as plain words, which
+        // load back as the same keys.
+        if (k.type() == T_set_word && symbol::c_name(k.w2)[0] == '%') cells::set_type(&k, T_word);
         part = actions::mold_typed(&k, buffer, false, all, flat, arg, part, indent + 1);
         write(buffer, " ", part);
         part = actions::mold_typed(&v, buffer, false, all, flat, arg, part, indent + 1);

@@ -14,38 +14,17 @@
 #include "eval/interp.h"
 #include "runtime/collector.h"
 #include "runtime_fixture.h"
+#include "started_fixture.h"
 
 using namespace zyl;
 
 namespace {
 
-struct GcLanguageTest : ::testing::Test {
-    void SetUp() override {
-        collector::gc = {};
-        datatype::reg.words_made = false;
-        runtime::start();
-    }
-    void TearDown() override { runtime::stop(); }
-
-    // The molded result of [src], evaluated under a try frame; "error" when it raised.
+struct GcLanguageTest : zyl::testing::StartedTest {
+    // The molded result of [src]; "error" when it raised.
     static std::string eval(const std::string& src) {
-        cell* top = es.top;
-        cell* block = runtime::load_text(reinterpret_cast<const uint8_t*>(src.data()), src.size());
-        cell w = word::load("test");
-        stack::mark_try(&w);
-        try {
-            interp::eval_block(block, true);
-        } catch (const error::raised&) {
-            es.throw_code = THROW_NONE;
-            es.top = top;
-            return "error";
-        }
-        cell* out = string::push_new(64);
-        actions::mold_typed(es.base, out, false, false, false, nullptr, INT32_MAX, 0);
-        std::string text = string::to_std(out);
-        stack::pop_frame();
-        es.top = top;
-        return text;
+        std::string r = StartedTest::eval(src);
+        return r.rfind("error ", 0) == 0 ? "error" : r;
     }
 
     // [full] normally; fewer under collection stress, where every allocation collects.

@@ -19,24 +19,21 @@
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/extres.h"
+#include "started_fixture.h"
 
 using namespace zyl;
 
 namespace {
 
-struct ImageTest : ::testing::Test {
+struct ImageTest : zyl::testing::StartedTest {
     void SetUp() override {
-        collector::gc = {};
-        datatype::reg.words_made = false;
-        runtime::start();
+        StartedTest::SetUp();
         // The codec routines are reached through system/codecs once it exists; here the test
         // binds them to words of its own.
         for (const char* name : {"png-encode", "jpeg-encode", "bmp-encode", "gif-encode", "tiff-encode"})
             define(name, "[img where]");
         define("image-decode", "[data]");
     }
-    void TearDown() override { runtime::stop(); }
-
     static void define(const char* name, const char* spec) {
         int32_t index = routine::find(name);
         ASSERT_GE(index, 0) << name;
@@ -48,30 +45,7 @@ struct ImageTest : ::testing::Test {
         stack::pop(2);
     }
 
-    // The molded result of [src]; "error <id>" when it raised.
-    static std::string eval(const std::string& src) {
-        cell* top = es.top;
-        cell* block = runtime::load_text(reinterpret_cast<const uint8_t*>(src.data()), src.size());
-        cell w = word::load("test");
-        stack::mark_try(&w);
-        try {
-            interp::eval_block(block, true);
-        } catch (const error::raised& e) {
-            es.throw_code = THROW_NONE;
-            es.top = top;
-            return "error " + std::to_string(e.category) + " " + std::to_string(e.id);
-        }
-        cell* out = string::push_new(64);
-        actions::mold_typed(es.base, out, false, false, false, nullptr, INT32_MAX, 0);
-        std::string text = string::to_std(out);
-        stack::pop_frame();
-        es.top = top;
-        return text;
-    }
-
-    static std::string err(int32_t cat, int32_t id) {
-        return "error " + std::to_string(cat) + " " + std::to_string(id);
-    }
+    static std::string err(int32_t cat, int32_t id) { return error_of(cat, id); }
 
     // The used image entries of the external-resource table.
     static uint32_t live_images() {

@@ -20,6 +20,7 @@
 #include "eval/stack.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
+#include "started_fixture.h"
 
 namespace zyl::testing {
 
@@ -92,14 +93,7 @@ struct stream {
     }
 };
 
-struct ZylbinTest : ::testing::Test {
-    void SetUp() override {
-        collector::gc = {};
-        datatype::reg.words_made = false;
-        runtime::start();
-    }
-    void TearDown() override { runtime::stop(); }
-
+struct ZylbinTest : zyl::testing::StartedTest {
     // Decodes [data] into a new block on the stack; answers the values molded (/all, without
     // the block's brackets), followed by " !! " and the error when one was raised:
     // "invalid N" (zb-invalid-record at offset N), "no-codec", "invalid-data", or the message.
