@@ -35,7 +35,7 @@ fuzz: deps
 	@if command -v clang++ >/dev/null; then \
 	    [ -f $(FUZZ)/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -G Ninja \
 	        -DZYL_LIBFUZZER=ON -DZYL_SANITIZE_TESTS=OFF && \
-	    cmake --build $(FUZZ) -j $(JOBS) --target zyl-lexer-fuzz zyl-parse-libfuzz zyl-json-fuzz zyl-csv-fuzz; \
+	    cmake --build $(FUZZ) -j $(JOBS) --target zyl-lexer-fuzz zyl-parse-libfuzz zyl-json-fuzz zyl-csv-fuzz zyl-unescape-fuzz zyl-zylbin-fuzz; \
 	else echo "clang++ is missing: the libFuzzer targets are not built"; fi
 
 run: release

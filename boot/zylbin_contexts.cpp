@@ -81,27 +81,52 @@ context_head read_context_words(decoder& d, bool function) {
     return {ctx, values};
 }
 
+// Reads one record straight into slot [i] of the values series of [ctx] (the series cut
+// before the slot for the while), so that a path inside the record can already reach the slot:
+// a function whose body names itself, a block that holds the error it is a field of.
+void read_into_slot(decoder& d, node_id ctx, uint32_t i) {
+    node_id values = context::cell_of(ctx)->w2;
+    struct whole_again { // the series is as long as before on every way out
+        node_id values;
+        uint64_t length;
+        ~whole_again() {
+            series_buffer* b = memory::buffer_of(values);
+            b->tail = b->head + length * sizeof(cell);
+        }
+    } restore{values, series::length(values)};
+    if (i >= restore.length) invalid_at(d, d.p);
+    series_buffer* b = memory::buffer_of(values);
+    b->tail = b->head + uint64_t(i) * sizeof(cell);
+    read_record(d, values);
+    if (series::length(values) != i + 1) invalid_at(d, d.p);
+}
+
 // Reads the values of [h] into their slots (the context is reachable from its owner by now).
 void read_context_values(decoder& d, const context_head& h) {
     if (!h.values) return;
-    // Each value is read straight into its slot (the series cut before it for the while), so
-    // that a path inside it can already reach it: a function whose body names itself.
-    uint32_t n = context::word_count(h.ctx);
-    node_id values = context::cell_of(h.ctx)->w2;
-    struct whole_again { // the series is as long as the word list again on every way out
-        node_id values;
-        uint32_t n;
-        ~whole_again() {
-            series_buffer* b = memory::buffer_of(values);
-            b->tail = b->head + uint64_t(n) * sizeof(cell);
-        }
-    } restore{values, n};
-    for (uint32_t i = 0; i < n; i++) {
-        series_buffer* b = memory::buffer_of(values);
-        b->tail = b->head + uint64_t(i) * sizeof(cell);
-        read_record(d, values);
-        if (series::length(values) != i + 1) invalid_at(d, d.p);
-    }
+    for (uint32_t i = 0, n = context::word_count(h.ctx); i < n; i++) read_into_slot(d, h.ctx, i);
+}
+
+// A bound word whose owner follows inline: it goes into its block as soon as the owner's
+// context has its words, since the owner's values may reach it by a path (the writer met
+// the word first, so the word's path is the owner's).
+struct inline_word {
+    uint8_t type;
+    uint32_t sym;
+    int32_t index;
+    const uint8_t* at;
+};
+
+// Whether the entry [index] of [ctx] names [sym] (any case).
+bool names_word(node_id ctx, int32_t index, uint32_t sym) {
+    return index >= 0 && uint32_t(index) < context::word_count(ctx) &&
+           symbol::resolve(context::word_at(ctx, uint32_t(index))->w2) == symbol::resolve(sym);
+}
+
+// Appends [w] to [into], bound to [ctx]: the owner just made, or an invalid record.
+void append_inline_word(decoder& d, node_id into, const inline_word& w, node_id ctx) {
+    if (!names_word(ctx, w.index, w.sym)) invalid_at(d, w.at);
+    series::append_value(into, cell{w.type, ctx, w.sym, uint32_t(w.index)});
 }
 
 // The context head byte in front of a context sub-record.
@@ -116,8 +141,9 @@ void read_context_head_byte(decoder& d) {
 }
 
 // An object! record's body after its head: class id, on-set indexes with [f], the context.
-// Appends the object to [into] before its values are read.
-void read_object_body(decoder& d, node_id into, bool f) {
+// Appends the object to [into] before its values are read, or [word] bound to it when the
+// object is a word's inline owner.
+void read_object_body(decoder& d, node_id into, bool f, const inline_word* word = nullptr) {
     const uint8_t* at = d.p;
     int32_t class_id = read_zigzag(d);
     int32_t hooks[2] = {-1, -1};
@@ -129,7 +155,8 @@ void read_object_body(decoder& d, node_id into, bool f) {
     cell obj{T_object, h.ctx, cls, 0};
     object::store_owner(&obj);
     uint32_t pos = uint32_t(series::length(into));
-    series::append_value(into, obj);
+    if (word) append_inline_word(d, into, *word, h.ctx);
+    else series::append_value(into, obj);
     read_context_values(d, h);
     if (!f) return;
     // The hooks are what the object's own fields say; the record's indexes must agree.
@@ -140,7 +167,7 @@ void read_object_body(decoder& d, node_id into, bool f) {
         uint32_t given = hooks[i] < 0 ? object::NO_HOOK : uint32_t(hooks[i]);
         if (found != given) invalid_at(d, at);
     }
-    block::cells_of(into)[pos].w3 = obj.w3;
+    if (!word) block::cells_of(into)[pos].w3 = obj.w3;
 }
 
 // A function's spec or body block record: [n] records into a new block, or a shared block.
@@ -172,8 +199,9 @@ bool words_fit_spec(node_id ctx, const cell* spec) {
 }
 
 // A function! record's body after its head. Appends the function to [into] before its spec
-// and body are read; refuses a spec that make function! refuses or that makes other words.
-void read_function_body(decoder& d, node_id into) {
+// and body are read (or [word] bound to it, for a word's inline owner); refuses a spec that
+// make function! refuses or that makes other words.
+void read_function_body(decoder& d, node_id into, const inline_word* word = nullptr) {
     const uint8_t* at = d.p;
     uint32_t spec_length = read_count(d, 1); // room hints: the blocks get their records' counts
     uint32_t body_length = read_count(d, 1);
@@ -193,7 +221,8 @@ void read_function_body(decoder& d, node_id into) {
     cell fn{T_function | flags, h.ctx, spec.w2, fs};
     *context::owner_of(h.ctx) = fn;
     uint32_t pos = uint32_t(series::length(into));
-    series::append_value(into, fn);
+    if (word) append_inline_word(d, into, *word, h.ctx);
+    else series::append_value(into, fn);
     for (uint32_t i = 0; i < spec_count; i++) read_record(d, spec.w2);
     cell body = read_code_block_head(d, &body_count);
     *function::series_cell(&fn, function::FN_BODY) = body;
@@ -203,7 +232,7 @@ void read_function_body(decoder& d, node_id into) {
         invalid_at(d, at);
     fn.header |= trace_flags;
     *context::owner_of(h.ctx) = fn;
-    block::cells_of(into)[pos] = fn;
+    if (!word) block::cells_of(into)[pos] = fn;
 }
 
 // The context that an owner value brings in: an object's, a function's (an op's function).
@@ -214,12 +243,6 @@ node_id owner_context(const cell& c) {
     case T_op: return (c.header & OP_SOURCE_MASK) >> OP_SOURCE_SHIFT == T_function ? c.w1 : 0;
     default: return 0;
     }
-}
-
-// Whether the entry [index] of [ctx] names [sym] (any case).
-bool names_word(node_id ctx, int32_t index, uint32_t sym) {
-    return index >= 0 && uint32_t(index) < context::word_count(ctx) &&
-           symbol::resolve(context::word_at(ctx, uint32_t(index))->w2) == symbol::resolve(sym);
 }
 
 // Whether a native! or action! [n] exists and fits [spec], as make native! checks it.
@@ -293,7 +316,10 @@ void read_word(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
             }
             if ((head & ~(OWNER_TYPE_MASK | OWNER_F)) || ((head & OWNER_TYPE_MASK) != T_object && (head & OWNER_TYPE_MASK) != T_function))
                 invalid_at(d, head_at);
-            owner = read_owner(d, head);
+            inline_word w{type, sym, index, at};
+            if ((head & OWNER_TYPE_MASK) == T_object) read_object_body(d, into, (head & OWNER_F) != 0, &w);
+            else read_function_body(d, into, &w);
+            return;
         }
     }
     node_id ctx = owner_context(owner);
@@ -301,15 +327,6 @@ void read_word(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
     if (d.m == MODE_BOOT && index == -1) index = context::find_word(ctx, sym, true);
     if (!names_word(ctx, index, sym)) invalid_at(d, at);
     series::append_value(into, cell{type, ctx, sym, uint32_t(index)});
-}
-
-cell read_owner(decoder& d, uint8_t head) {
-    uint32_t before = uint32_t(series::length(d.scratch));
-    if ((head & OWNER_TYPE_MASK) == T_object) read_object_body(d, d.scratch, (head & OWNER_F) != 0);
-    else read_function_body(d, d.scratch);
-    cell v = block::cells_of(d.scratch)[before];
-    memory::buffer_of(d.scratch)->tail = memory::buffer_of(d.scratch)->head + uint64_t(before) * sizeof(cell);
-    return v;
 }
 
 // }==
@@ -366,8 +383,10 @@ void read_native(decoder& d, node_id into, uint8_t type) {
         read_record(d, into);
         if (series::length(into) <= pos + 1) invalid_at(d, at);
         spec = block::cells_of(into)[pos + 1];
-    } else {
-        spec = read_value(d);
+    } else { // the spec takes the native's place until the native is made: paths into it pass there
+        read_record(d, into);
+        if (series::length(into) != pos + 1) invalid_at(d, at);
+        spec = block::cells_of(into)[pos];
     }
     collector::keep k_spec{&spec};
     if (spec.type() != T_block || !entry_fits(type, n, &spec)) invalid_at(d, at);
@@ -381,15 +400,19 @@ void read_native(decoder& d, node_id into, uint8_t type) {
     collector::keep k_result{&result};
     if (!succeeds([&] { result = *datatype::action_as<actions::make_fn>(type, A_make)(&proto, &args, type); }))
         invalid_at(d, at);
-    if (d.m == MODE_BOOT) block::cells_of(into)[pos] = result;
-    else series::append_value(into, result);
+    block::cells_of(into)[pos] = result;
 }
 
 void read_op(decoder& d, node_id into) {
     const uint8_t* at = d.p;
     expect_records(d, 1);
-    cell source = read_value(d);
-    collector::keep k{&source};
+    // The wrapped value takes the op's place while it is read: the writer gave it the op's
+    // path, so a function's body reaches its own context through it.
+    uint32_t pos = uint32_t(series::length(into));
+    read_record(d, into);
+    if (series::length(into) != pos + 1) invalid_at(d, at);
+    cell source = block::cells_of(into)[pos];
+    cells::clear_new_line(&source);
     uint8_t t = source.type();
     if (t != T_native && t != T_action && t != T_function) invalid_at(d, at);
     cell proto = datatype::make_value(T_op);
@@ -397,7 +420,7 @@ void read_op(decoder& d, node_id into) {
     collector::keep k_result{&result};
     if (!succeeds([&] { result = *datatype::action_as<actions::make_fn>(T_op, A_make)(&proto, &source, T_op); }))
         invalid_at(d, at);
-    series::append_value(into, result);
+    block::cells_of(into)[pos] = result;
 }
 
 // }==
@@ -412,13 +435,9 @@ void read_error(decoder& d, node_id into) {
     cell spec = integer::make_value(int32_t(code));
     collector::keep k{&proto};
     error::make(&proto, &spec, T_error);
-    uint32_t pos = uint32_t(series::length(into));
     series::append_value(into, proto);
     expect_records(d, 6);
-    for (uint32_t i = 0; i < 6; i++) {
-        cell v = read_value(d);
-        *error::field(&block::cells_of(into)[pos], error::F_ARG1 + i) = v;
-    }
+    for (uint32_t i = 0; i < 6; i++) read_into_slot(d, proto.w1, error::F_ARG1 + i);
 }
 
 // }==

@@ -12,6 +12,7 @@
 #include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/function.h"
+#include "datatypes/header_flags.h"
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/symbol.h"
@@ -220,13 +221,16 @@ cell step(const decoder& d, const cell& c, size_t* k, const uint8_t* at) {
         return context_value(d, c.w1, i, at);
     case T_native: case T_action:
         return series_cell(d, c.w2, i, at);
-    case T_function: case T_op:
+    case T_op: // the steps of the value it wraps
+        if ((c.header & OP_SOURCE_MASK) >> OP_SOURCE_SHIFT != T_function) return series_cell(d, c.w2, i, at);
+        [[fallthrough]];
+    case T_function:
         if (i == 0) {
             if (*k + 1 == d.path.size()) return cell{T_block, 0, c.w2, 0};
             ++*k;
             return series_cell(d, c.w2, d.path[*k], at);
         }
-        if (i == 1 && c.type() == T_function) {
+        if (i == 1) {
             cell body = *function::series_cell(&c, function::FN_BODY);
             if (body.type() != T_block) invalid_at(d, at);
             return body;
@@ -267,8 +271,10 @@ uint32_t read_fixed_head(decoder& d, const uint8_t** at, uint8_t* head) {
     d.hw = hw;
     uint32_t notes = 0;
     if (hw & FX_NEW_LINE) notes |= NOTE_NEW_LINE;
-    if (hw & FX_REFERENCE) notes |= NOTE_REFERENCE;
     uint32_t type = hw & 0xFF;
+    // An op's bits 16-23 hold its wrapped type, so bit 19 is set for an op over a function:
+    // an op is never a reference.
+    if ((hw & FX_REFERENCE) && type != T_op) notes |= NOTE_REFERENCE;
     bool f = false;
     switch (type) {
     case 0xFF: *head = 0xFF; return notes;
@@ -431,14 +437,6 @@ void read_record(decoder& d, node_id into) {
     }
 }
 
-cell read_value(decoder& d) {
-    uint32_t before = uint32_t(series::length(d.scratch));
-    read_record(d, d.scratch);
-    cell v = series::length(d.scratch) > before ? block::cells_of(d.scratch)[before] : cell{0, 0, 0, 0};
-    cut(d.scratch, before);
-    return v;
-}
-
 // }==
 // {== Decoding a stream
 
@@ -462,10 +460,6 @@ uint32_t decode(const uint8_t* data, uint64_t length, node_id target, mode m, co
     }
     d.fixed = !(flags & FLAG_COMPACT);
     if (d.fixed && left(d) < 8) raise_invalid_data(data_value);
-    cell scratch;
-    block::make_at(&scratch, 8);
-    d.scratch = scratch.w2;
-    collector::keep_node k_scratch{&d.scratch};
     if (d.fixed) read_fixed(d, (flags & FLAG_SYMBOLS) != 0);
     else read_compact(d, (flags & FLAG_SYMBOLS) != 0);
     return d.root_before;

@@ -24,6 +24,12 @@ namespace {
 
 encoder* active = nullptr;
 
+// The outermost encoder's record and path-node buffers, kept for the next encoding: a value
+// saved again and again then costs no fresh pages. Kept up to this many bytes each.
+constexpr size_t SPARE_LIMIT = size_t(64) << 20;
+std::vector<uint8_t> spare_out;
+std::vector<encoder::path_node> spare_nodes;
+
 // Marks the keys of every live encoder: their nodes must not be reused while they are keys.
 void mark_keys() {
     for (encoder* e = active; e; e = e->outer)
@@ -73,14 +79,24 @@ uint8_t* put_u32(uint8_t* p, uint32_t v) {
 // {== State
 
 encoder::encoder(layout l, mode md) : lay(l), m(md), outer(active) {
+    if (!active) {
+        out.swap(spare_out);
+        nodes.swap(spare_nodes);
+        out.clear();
+        nodes.clear();
+        collector::add_mark_hook(mark_keys);
+    }
     out.reserve(256);
-    if (!active) collector::add_mark_hook(mark_keys);
     active = this;
 }
 
 encoder::~encoder() {
     active = outer;
-    if (!active) collector::remove_mark_hook(mark_keys);
+    if (!active) {
+        collector::remove_mark_hook(mark_keys);
+        if (out.capacity() <= SPARE_LIMIT) spare_out.swap(out);
+        if (nodes.capacity() * sizeof(path_node) <= SPARE_LIMIT) spare_nodes.swap(nodes);
+    }
 }
 
 // }==
@@ -113,14 +129,16 @@ uint32_t encoder::symbol_index(uint32_t sym) {
 }
 
 void encoder::put_path(uint32_t at) {
-    uint32_t n = paths[at];
+    spelled.clear();
+    for (uint32_t n = at; n; n = nodes[n - 1].parent) spelled.push_back(nodes[n - 1].position);
+    auto n = uint32_t(spelled.size());
     if (fixed()) {
         u32(COPY_RECORD);
         u32(n);
-        for (uint32_t k = 1; k <= n; k++) u32(paths[at + k]);
+        for (uint32_t k = n; k-- > 0;) u32(spelled[k]);
     } else {
         varint(n);
-        for (uint32_t k = 1; k <= n; k++) varint(paths[at + k]);
+        for (uint32_t k = n; k-- > 0;) varint(spelled[k]);
     }
 }
 

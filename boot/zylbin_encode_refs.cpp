@@ -83,13 +83,8 @@ void encoder::kept(const cell& v) {
             return;
         }
     }
-    stack.push_back(counter);
-    if (key) {
-        table.emplace(key, stored{uint32_t(paths.size()), kind});
-        paths.push_back(uint32_t(stack.size()));
-        paths.insert(paths.end(), stack.begin(), stack.end());
-    }
-    counter = 0;
+    enter();
+    if (key) table.emplace(key, stored{current, kind});
     switch (t) {
     case T_map: map_record(v, nullptr); break;
     case T_bitset: bitset_record(v, nullptr); break;
@@ -98,8 +93,7 @@ void encoder::kept(const cell& v) {
     case T_function: function_record(v, nullptr); break;
     default: word ? word_record(v, nullptr) : series_record(v, nullptr);
     }
-    counter = stack.back();
-    stack.pop_back();
+    leave();
 }
 
 // }==
@@ -295,16 +289,12 @@ void encoder::function_record(const cell& v, const uint32_t* ref) {
 void encoder::error_record(const cell& v) {
     // Always written in full: an error is never met twice in practice, and its path is
     // stored only so that values inside it can refer to it.
-    stack.push_back(counter);
-    table.emplace(v.w1, stored{uint32_t(paths.size()), KEY_CONTEXT});
-    paths.push_back(uint32_t(stack.size()));
-    paths.insert(paths.end(), stack.begin(), stack.end());
-    counter = 0;
+    enter();
+    table.emplace(v.w1, stored{current, KEY_CONTEXT});
     open(T_error, false, 0, false);
     num(uint32_t(integer::get(error::field(&v, error::F_CODE))));
     for (uint32_t i = 0; i < 6; i++) value(*error::field(&v, error::F_ARG1 + i));
-    counter = stack.back();
-    stack.pop_back();
+    leave();
 }
 
 void encoder::native_record(const cell& v) {
@@ -312,11 +302,9 @@ void encoder::native_record(const cell& v) {
     num(v.w1 + 1);
     // The spec takes no position of its own, so a path could not lead to the block itself:
     // it is written in full every time. Paths to its cells go through the native.
-    stack.push_back(counter);
-    counter = 0;
+    enter();
     series_record(cell{T_block, 0, v.w2, 0}, nullptr);
-    counter = stack.back();
-    stack.pop_back();
+    leave();
 }
 
 void encoder::op_record(const cell& v) {

@@ -42,7 +42,6 @@ struct decoder {
     mode m;
     node_id target;           // the block that paths start from and top-level values go to
     uint32_t root_before;     // cells [target] held when this decoding began
-    node_id scratch;          // a cell series for values read before they reach their slot
     const uint8_t* sym_offsets = nullptr; // S little-endian 32-bit offsets into [strings]
     const uint8_t* strings = nullptr;
     uint32_t sym_count = 0;
@@ -168,9 +167,6 @@ uint32_t read_prefixes(decoder& d, const uint8_t** at, uint8_t* head);
 // Reads one record and appends its value to [into] (nothing for a definition; a boot-mode
 // native! or action! appends its spec block after itself).
 void read_record(decoder& d, node_id into);
-// Reads one record through the scratch series and answers its value (null cell type 0 when
-// the record made none); store it before the next allocation.
-cell read_value(decoder& d);
 // The payload readers behind read_record, by kind: [type] the record's type id, [f] its flag,
 // [notes] its prefixes.
 void read_scalar(decoder& d, node_id into, uint8_t type, bool f);
@@ -188,10 +184,6 @@ void read_function(decoder& d, node_id into, bool f, uint32_t notes);
 void read_native(decoder& d, node_id into, uint8_t type);
 void read_op(decoder& d, node_id into);
 void read_error(decoder& d, node_id into);
-
-// Object and function record bodies without a home block: the owners that user-mode word
-// records carry inline. Answer the value made (kept alive by the caller).
-cell read_owner(decoder& d, uint8_t head);
 
 // }==
 // {== Construction points of the datatypes still to come

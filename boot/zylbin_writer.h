@@ -7,11 +7,13 @@
 // and head byte (compact) or its header word (fixed).
 //
 // Path bookkeeping: `counter` is the position the next record takes in the container being
-// written; `stack` holds the positions of the containers from the first top-level value down.
-// A series, context or function met for the first time stores the whole stack (with its own
-// position) as its path, keyed by its node; a later meeting writes that path instead of the
-// content. Nodes are stable, so a node id is a sound key; the keys are marked by a collector
-// hook while an encoder lives, though the value being written keeps them alive anyway.
+// written; the containers entered form a tree of path nodes (each its parent node and its
+// position there), `current` the one being written. A series, context or function met for the
+// first time stores its path node, keyed by its own node; a later meeting spells that path out
+// (walking up to the first top-level value) instead of writing the content. Nothing is copied
+// per container, so a value of many small series costs no more than its records. Nodes are
+// stable, so a node id is a sound key; the keys are marked by a collector hook while an
+// encoder lives, though the value being written keeps them alive anyway.
 #pragma once
 
 #include <cstdint>
@@ -55,10 +57,15 @@ struct encoder {
     std::string names;             // NUL-terminated UTF-8 names
     std::unordered_map<uint32_t, uint32_t> symbols; // symbol id -> table index
     uint32_t counter = 0;
-    std::vector<uint32_t> stack;
-    std::vector<uint32_t> paths; // stored paths: a count, then that many indexes
+    struct path_node {
+        uint32_t parent;   // 0: the container is a top-level value
+        uint32_t position; // its position in the parent
+    };
+    std::vector<path_node> nodes; // path node n is nodes[n - 1]
+    uint32_t current = 0;         // the path node of the container being written
+    std::vector<uint32_t> spelled; // a path spelled out, innermost position first
     struct stored {
-        uint32_t at; // offset of the path in `paths`
+        uint32_t at; // the path node
         key_kind kind;
     };
     std::unordered_map<node_id, stored> table;
@@ -114,6 +121,16 @@ struct encoder {
     // }==
 
     uint32_t symbol_index(uint32_t sym);
+    // Enters a container at the counter's position (the counter restarts inside), and leaves it.
+    void enter() {
+        nodes.push_back({current, counter});
+        current = uint32_t(nodes.size());
+        counter = 0;
+    }
+    void leave() {
+        counter = nodes[current - 1].position;
+        current = nodes[current - 1].parent;
+    }
     void put_path(uint32_t at);
 
     // Writes [v] (a copy: nothing here points into a series buffer) as one record.

@@ -1,8 +1,10 @@
-// tests/fuzz/text_codecs_fuzz.cpp: the JSON decoder's fuzz target (ZYL_TEXT_CODEC=0) and the
-// CSV reader's (1). The input becomes a string of one, two or four bytes a character; what
-// the decoder accepts is written again and must decode to a value that is written the same
-// way (the writers' text is a fixed point). Now and then a collection runs at every
-// allocation. Built for libFuzzer with clang, or linked with the replay driver.
+// tests/fuzz/text_codecs_fuzz.cpp: the JSON decoder's fuzz target (ZYL_TEXT_CODEC=0), the
+// CSV reader's (1) and the in-place JSON unescaping's (2). The input becomes a string of one,
+// two or four bytes a character; what the decoder accepts is written again and must decode to
+// a value that is written the same way (the writers' text is a fixed point); unescaping must
+// answer what a plain reading of the escapes over code points gives, or leave the string as
+// it was. Now and then a collection runs at every allocation. Built for libFuzzer with clang,
+// or linked with the replay driver.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +17,7 @@
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "eval/stack.h"
+#include "library/json_text.h"
 #include "library/text_codecs.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -71,6 +74,8 @@ cell* input_string(const uint8_t* data, size_t size) {
     return s;
 }
 
+#if ZYL_TEXT_CODEC != 2
+
 bool same_text(const cell* a, const cell* b) {
     uint32_t n = string::length_of(a);
     if (n != string::length_of(b)) return false;
@@ -78,6 +83,8 @@ bool same_text(const cell* a, const cell* b) {
         if (string::rs_abs_char_at(a, a->w1 + i) != string::rs_abs_char_at(b, b->w1 + i)) return false;
     return true;
 }
+
+#endif
 
 #if ZYL_TEXT_CODEC == 0
 
@@ -97,6 +104,78 @@ void run(const cell* text) {
     if (!guarded([&] { text_codecs::write_json(again, twice, nullptr, false); }) || !same_text(once, twice)) std::abort();
     cell* ascii = string::push_new(64);
     guarded([&] { text_codecs::write_json(value, ascii, nullptr, true); });
+}
+
+#elif ZYL_TEXT_CODEC == 2
+
+// The characters of [s] from its index.
+std::vector<uint32_t> chars_of(const cell* s) {
+    std::vector<uint32_t> out;
+    for (uint32_t i = 0, n = string::length_of(s); i < n; i++) out.push_back(string::rs_abs_char_at(s, s->w1 + i));
+    return out;
+}
+
+// The escapes of [in] resolved one code point at a time; false for a malformed one.
+bool plain_unescape(const std::vector<uint32_t>& in, std::vector<uint32_t>& out) {
+    auto hex4 = [&](size_t at, uint32_t& v) {
+        if (at + 4 > in.size()) return false;
+        v = 0;
+        for (size_t i = at; i < at + 4; i++) {
+            uint32_t c = in[i];
+            uint32_t d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 16;
+            if (d == 16) return false;
+            v = v * 16 + d;
+        }
+        return true;
+    };
+    static const char from[] = "bfnrt\"\\/", to[] = {8, 12, 10, 13, 9, '"', '\\', '/'};
+    for (size_t i = 0; i < in.size();) {
+        if (in[i] != '\\') {
+            out.push_back(in[i++]);
+            continue;
+        }
+        if (i + 1 == in.size()) return false;
+        uint32_t e = in[i + 1];
+        const char* k = e < 128 && e ? std::strchr(from, int(e)) : nullptr;
+        if (k) {
+            out.push_back(uint32_t(to[k - from]));
+            i += 2;
+            continue;
+        }
+        uint32_t hi, lo;
+        if (e != 'u' || !hex4(i + 2, hi)) return false;
+        if (hi < 0xD800 || hi > 0xDBFF) {
+            out.push_back(hi);
+            i += 6;
+            continue;
+        }
+        if (i + 7 >= in.size() || in[i + 6] != '\\' || in[i + 7] != 'u' || !hex4(i + 8, lo) || lo < 0xDC00 || lo > 0xDFFF)
+            return false;
+        out.push_back(0x10000 + (hi - 0xD800) * 0x400 + (lo - 0xDC00));
+        i += 12;
+    }
+    return true;
+}
+
+void run(const cell* text) {
+    // The flags choose the index to unescape from: the text before it stays as it is.
+    cell s = *text;
+    s.w1 = flags % (string::length_of(text) + 1);
+    cell* str = stack::push(&s);
+    cell whole = s;
+    whole.w1 = 0;
+    std::vector<uint32_t> head, before = chars_of(&whole), expected;
+    head.assign(before.begin(), before.begin() + s.w1);
+    bool valid = plain_unescape(std::vector<uint32_t>(before.begin() + s.w1, before.end()), expected);
+    bool ok = json_text::unescape(str);
+    std::vector<uint32_t> after = chars_of(&whole);
+    if (ok != valid) std::abort();
+    if (!ok) {
+        if (after != before) std::abort(); // a refusal changes nothing
+        return;
+    }
+    head.insert(head.end(), expected.begin(), expected.end());
+    if (after != head) std::abort();
 }
 
 #else
@@ -137,12 +216,17 @@ void start_once() {
 } // namespace
 
 // For the replay driver (tests/fuzz/target_replay.cpp): pieces of the syntax.
-extern const char* const replay_target = ZYL_TEXT_CODEC == 0 ? "json" : "csv";
+extern const char* const replay_target = ZYL_TEXT_CODEC == 0 ? "json" : ZYL_TEXT_CODEC == 1 ? "csv" : "unescape";
 #if ZYL_TEXT_CODEC == 0
 extern const char* const replay_fragments[] = {
     "{", "}", "[", "]", ",", ":", "\"", "\\", "\\u", "\\ud83d\\ude00", "\\ud83d", "\\ude00", "\\n", "\\\"",
     "true", "false", "null", "-0", "1e5", "1.5E-3", "2147483648", "-2147483649", "01", "\n", "\r\n", "\t",
     "{\"a\":", "{\"A\":1,\"a\":2}", "[[[[", "]]]]", "\"a-b\"", "\"1a\"", "\xEF\xBB\xBF", "\x0C", "",
+};
+#elif ZYL_TEXT_CODEC == 2
+extern const char* const replay_fragments[] = {
+    "\\", "\\u", "\\u00e9", "\\u00E9", "\\ud83d", "\\ude00", "\\ud83d\\ude00", "\\ud83d\\u0041", "\\uDBFF\\uDFFF",
+    "\\n", "\\b", "\\f", "\\r", "\\t", "\\\"", "\\/", "\\\\", "\\q", "\\u12g4", "0", "f", "F", "\xC3\xA9", "",
 };
 #else
 extern const char* const replay_fragments[] = {
