@@ -196,9 +196,16 @@ uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, con
             if (quick_store(path, set)) return next;
         } else if (const cell* obj = quick_field(path, &index)) {
             const cell* v = context::value_at(obj->w1, index);
-            if (v->type() != T_unset && !is_callable(v->type()) && v->type() != T_op) {
+            uint8_t t = v->type();
+            if (t != T_unset && !is_callable(t) && t != T_op) {
                 stack::push(v);
                 return next;
+            }
+            if (is_callable(t)) { // a method without refinements (o/m args): a plain call
+                cell fn = *v;
+                cell name = block::cells_of(path->w2)[tail_of(path) - 1];
+                call_site site{name, name, nullptr, obj->w1, 0, false};
+                return call(&fn, c, next, site);
             }
         }
     }
