@@ -114,12 +114,20 @@ struct field_hit {
 constexpr uint32_t FIELD_CACHE = 256;
 field_hit field_cache[FIELD_CACHE];
 
+// The cells of [ctx]'s value series (a plain or object context).
+ZYL_INLINE cell* values_of(node_id ctx) {
+    return reinterpret_cast<cell*>(memory::buffer_of(context::cell_of(ctx)->w2)->head);
+}
+
 // The index of field [symbol] of object context [ctx], or -1.
 ZYL_INLINE int32_t field_index(node_id ctx, uint32_t symbol) {
     field_hit& hit = field_cache[(ctx * 0x9E3779B1u ^ symbol) & (FIELD_CACHE - 1)];
-    if (hit.ctx == ctx && hit.symbol == symbol && hit.index < context::word_count(ctx) &&
-        context::word_at(ctx, hit.index)->w2 == symbol)
-        return static_cast<int32_t>(hit.index);
+    if (hit.ctx == ctx && hit.symbol == symbol) {
+        const series_buffer* w = memory::buffer_of(context::words_of(ctx));
+        const cell* entry = reinterpret_cast<const cell*>(w->head) + hit.index;
+        if (entry < reinterpret_cast<const cell*>(w->tail) && entry->w2 == symbol)
+            return static_cast<int32_t>(hit.index);
+    }
     int32_t found = context::find_word(ctx, symbol, true);
     if (found >= 0) hit = field_hit{ctx, symbol, static_cast<uint32_t>(found)};
     return found;
@@ -145,8 +153,10 @@ const cell* quick_field(const cell* path, uint32_t* index, const cell** parent =
     node_id wctx = e[0].w1;
     auto windex = static_cast<int32_t>(e[0].w3);
     if (wctx == 0 || windex < 0 || context::on_stack(wctx)) return nullptr;
-    if (static_cast<uint32_t>(windex) >= context::word_count(wctx)) return nullptr;
-    const cell* obj = context::value_at(wctx, static_cast<uint32_t>(windex));
+    // value i is word i's: the value series' length bounds the index
+    const series_buffer* vb = memory::buffer_of(context::cell_of(wctx)->w2);
+    const cell* obj = reinterpret_cast<const cell*>(vb->head) + windex;
+    if (obj >= reinterpret_cast<const cell*>(vb->tail)) return nullptr;
     const cell* before = nullptr;
     for (uint32_t k = 1;; k++) {
         if (obj->type() != T_object) return nullptr;
@@ -160,7 +170,7 @@ const cell* quick_field(const cell* path, uint32_t* index, const cell** parent =
             return obj;
         }
         before = obj;
-        obj = context::value_at(ctx, static_cast<uint32_t>(found));
+        obj = values_of(ctx) + found;
     }
 }
 
@@ -195,7 +205,7 @@ uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, con
         if (set) {
             if (quick_store(path, set)) return next;
         } else if (const cell* obj = quick_field(path, &index)) {
-            const cell* v = context::value_at(obj->w1, index);
+            const cell* v = values_of(obj->w1) + index;
             uint8_t t = v->type();
             if (t != T_unset && !is_callable(t) && t != T_op) {
                 stack::push(v);
