@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/series.h"
 #include "datatypes/string.h"
@@ -17,7 +18,6 @@
 #include "lexer/lexer.h"
 #include "runtime/cycles.h"
 #include "runtime/error.h"
-#include "runtime/hashtable.h"
 #include "runtime/values.h"
 
 namespace zyl::block {
@@ -110,8 +110,7 @@ cell* push_body(const cell* v) {
         return body;
     }
     // object!: the context's word list (its word table's data) beside its value series.
-    const cell* ctx = cells_of(src.w1);
-    node_id words = hashtable::rec(ctx->w1)->data, values = ctx->w2;
+    node_id words = context::words_of(src.w1), values = context::cell_of(src.w1)->w2;
     for (uint32_t i = 0; i < series::length(words); i++) {
         cell word = cells_of(words)[i], value = cells_of(values)[i];
         cells::set_type(&word, T_set_word);

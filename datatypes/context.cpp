@@ -109,6 +109,43 @@ void bind_cells(cell* from, cell* to, node_id ctx, bool self) {
     }
 }
 
+// Gives small context [ctx] a word table over its word list (it outgrew SMALL_WORDS).
+[[gnu::noinline]] void add_table(node_id ctx) {
+    cell words{T_block, 0, cell_of(ctx)->w1, 0};
+    node_id t = hashtable::init(2 * SMALL_WORDS, &words, hashtable::KIND_WORD,
+                                hashtable::SUB_CONTEXT);
+    cell* c = cell_of(ctx);
+    c->w1 = t;
+    c->header &= ~CTX_SMALL;
+}
+
+// hashtable::context_find_word for [ctx] (with [add], add mode). A small context searches its
+// word list in order, which finds the entry a table's probe would (equal names hash alike,
+// and the earlier entry holds the earlier bucket of their common probe path).
+int32_t lookup(node_id ctx, uint32_t symbol, bool any_case, bool add, int32_t* out_index) {
+    const cell* c = cell_of(ctx);
+    if (!(c->header & CTX_SMALL))
+        return hashtable::context_find_word(c->w1, symbol, any_case, add ? ctx : 0, out_index);
+    node_id list = c->w1;
+    const series_buffer* b = memory::buffer_of(list);
+    const cell* w = reinterpret_cast<const cell*>(b->head);
+    auto n = static_cast<uint32_t>(b->used_bytes() / sizeof(cell));
+    uint32_t want = any_case ? symbol::resolve(symbol) : symbol;
+    for (uint32_t i = 0; i < n; i++) {
+        if ((any_case ? symbol::resolve(w[i].w2) : w[i].w2) != want) continue;
+        if (out_index) *out_index = static_cast<int32_t>(i);
+        return static_cast<int32_t>(i);
+    }
+    if (!add) return -1;
+    if (n >= SMALL_WORDS) {
+        add_table(ctx);
+        return hashtable::context_find_word(table_of(ctx), symbol, any_case, ctx, out_index);
+    }
+    *series::append_unset_cell(list) = cell{T_word, ctx, symbol, n};
+    if (out_index) *out_index = static_cast<int32_t>(n);
+    return -1;
+}
+
 } // namespace
 
 // }==
@@ -122,11 +159,19 @@ node_id make(uint32_t slots, bool function, bool object, node_id source, uint32_
     auto* c = reinterpret_cast<cell*>(b->head);
     c[0] = c[1] = unset_value;
     b->tail = b->head + 2 * sizeof(cell);
-    node_id table =
-        source ? hashtable::copy_words(table_of(source))
-               : hashtable::init(slots, nullptr, hashtable::KIND_WORD, hashtable::SUB_CONTEXT);
-    uint32_t header =
-        T_context | ((kind << CTX_KIND_SHIFT) & CTX_KIND_MASK) | (object ? CTX_OBJECT : 0);
+    bool small = source ? (cell_of(source)->header & CTX_SMALL) != 0 : slots <= SMALL_WORDS;
+    node_id table;
+    if (small && source) {
+        table = series::copy_buffer(words_of(source));
+    } else if (small) {
+        table = series::alloc_cells(slots);
+    } else {
+        table = source ? hashtable::copy_words(table_of(source))
+                       : hashtable::init(slots, nullptr, hashtable::KIND_WORD,
+                                         hashtable::SUB_CONTEXT);
+    }
+    uint32_t header = T_context | ((kind << CTX_KIND_SHIFT) & CTX_KIND_MASK) |
+                      (object ? CTX_OBJECT : 0) | (small ? CTX_SMALL : 0);
     *cell_of(ctx) = cell{header | (function ? CTX_STACK_VALUES : 0), table, 0, 0};
     if (function) return ctx;
     uint32_t words = word_count(ctx);
@@ -180,13 +225,13 @@ bool collect_set_words(node_id ctx, const cell* block) {
 // {== Finding and adding words
 
 int32_t find_word(node_id ctx, uint32_t symbol, bool any_case) {
-    int32_t pos = hashtable::context_find_word(table_of(ctx), symbol, any_case, 0, nullptr);
+    int32_t pos = lookup(ctx, symbol, any_case, false, nullptr);
     return slot_index(ctx, pos);
 }
 
 int32_t search_symbol(node_id ctx, uint32_t symbol, bool any_case, int32_t* out_index) {
     int32_t added = -1;
-    int32_t pos = hashtable::context_find_word(table_of(ctx), symbol, any_case, ctx, &added);
+    int32_t pos = lookup(ctx, symbol, any_case, true, &added);
     int32_t found = slot_index(ctx, pos);
     if (out_index) *out_index = pos >= 0 ? found : added;
     return found;
@@ -236,7 +281,7 @@ cell add_global_word(uint32_t symbol, bool any_case, bool alias_copy) {
 }
 
 cell find_or_global(node_id ctx, uint32_t symbol) {
-    int32_t pos = hashtable::context_find_word(table_of(ctx), symbol, false, 0, nullptr);
+    int32_t pos = lookup(ctx, symbol, false, false, nullptr);
     if (pos >= 0) return *word_at(ctx, static_cast<uint32_t>(pos));
     return add_global_word(symbol, false, false);
 }

@@ -3,7 +3,9 @@
 // A context is a node whose buffer holds exactly two cells:
 //   cell 0  context! (14): header kind in bits 11-12 (0 plain, 1 function, 2 object) and the
 //           CTX_* flags; word 1 the node of its word table (a context word table: its data
-//           series is the word list, one word! per word in the order added); word 2 the node
+//           series is the word list, one word! per word in the order added), or with CTX_SMALL
+//           (a context of at most SMALL_WORDS words) the word list itself, searched in
+//           order: most objects have a few fields, and a table would triple their size; word 2 the node
 //           of the value series, or for a function context (CTX_STACK_VALUES) the index + 1
 //           of the evaluation-stack cell holding the value of word 0 while the function runs,
 //           0 when it does not run (eval/stack.cpp keeps it so).
@@ -35,6 +37,7 @@ namespace zyl::context {
 enum kind : uint32_t { KIND_PLAIN = 0, KIND_FUNCTION = 1, KIND_OBJECT = 2 };
 
 constexpr uint32_t GLOBAL_SLOTS = 4000; // words the global context has room for at first
+constexpr uint32_t SMALL_WORDS = 8;     // a context with more words gets a word table
 
 // {== Accessors (unchecked: [ctx] must be a context node)
 
@@ -42,9 +45,13 @@ constexpr uint32_t GLOBAL_SLOTS = 4000; // words the global context has room for
 inline cell* cell_of(node_id ctx) { return reinterpret_cast<cell*>(memory::buffer_of(ctx)->head); }
 // The owner cell (cell 1) of [ctx].
 inline cell* owner_of(node_id ctx) { return cell_of(ctx) + 1; }
+// The word table of a context without CTX_SMALL.
 inline node_id table_of(node_id ctx) { return cell_of(ctx)->w1; }
-// The word list: the data series of the word table.
-inline node_id words_of(node_id ctx) { return hashtable::rec(table_of(ctx))->data; }
+// The word list: the data series of the word table, or word 1 of a small context.
+inline node_id words_of(node_id ctx) {
+    const cell* c = cell_of(ctx);
+    return (c->header & CTX_SMALL) ? c->w1 : hashtable::rec(c->w1)->data;
+}
 inline bool on_stack(node_id ctx) { return (cell_of(ctx)->header & CTX_STACK_VALUES) != 0; }
 inline uint32_t kind_of(node_id ctx) {
     return (cell_of(ctx)->header & CTX_KIND_MASK) >> CTX_KIND_SHIFT;

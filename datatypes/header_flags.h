@@ -18,6 +18,7 @@ constexpr uint32_t SHARED_HEADER_BITS = CELL_TYPE_MASK | CELL_NEW_LINE;
 constexpr uint32_t CTX_KIND_MASK = 0x00001800;     // bits 11-12: 0 plain, 1 function, 2 object
 constexpr uint32_t CTX_KIND_SHIFT = 11;
 constexpr uint32_t CTX_OWNER_SET = 0x00010000;     // the object's fields were given owners
+constexpr uint32_t CTX_SMALL = 0x00020000;         // word 1 is the word list itself: no index
 constexpr uint32_t CTX_STACK_VALUES = 0x00400000;  // values live on the evaluation stack
 constexpr uint32_t CTX_OBJECT = 0x01000000;        // made for an object!; kept by clones
 
@@ -69,7 +70,7 @@ constexpr bool disjoint(std::initializer_list<uint32_t> masks) {
     return true;
 }
 
-static_assert(disjoint({CTX_KIND_MASK, CTX_OWNER_SET, CTX_STACK_VALUES, CTX_OBJECT}));
+static_assert(disjoint({CTX_KIND_MASK, CTX_OWNER_SET, CTX_SMALL, CTX_STACK_VALUES, CTX_OBJECT}));
 static_assert(disjoint({WORD_CHANGED}));
 static_assert(disjoint({OP_SOURCE_MASK}));
 static_assert(disjoint({FUNC_NO_TRACE, FUNC_TRACE, FUNC_LIBRARY, ROUTINE_BY_ADDRESS, FUNC_COUNT_MASK}));

@@ -83,6 +83,16 @@ cell construct_value(const cell& v, bool only) {
     return v;
 }
 
+// The set-words of block [spec] from its index: room enough for the fields a spec makes, so
+// that the context neither grows nor keeps spare cells.
+uint32_t set_word_count(const cell* spec) {
+    uint32_t n = 0;
+    const cell* v = block::cells_of(spec->w2);
+    for (uint32_t i = spec->w1, len = static_cast<uint32_t>(series::length(spec->w2)); i < len; i++)
+        n += v[i].type() == T_set_word;
+    return n;
+}
+
 [[noreturn]] void raise_no_cycle() {
     cycles::reset();
     error::raise(error::cat_internal, error::internal_no_cycle);
@@ -241,7 +251,7 @@ cell* push_new(const cell* spec, const cell* proto, bool only) {
     if (is_object_type(p.type())) {
         copy_into(&p, result, false, nullptr, true);
     } else {
-        make_at(result, DEFAULT_SLOTS);
+        make_at(result, sp.type() == T_block ? set_word_count(&sp) : DEFAULT_SLOTS);
         result->w2 = next_class_id();
         store_owner(result);
     }
@@ -292,7 +302,7 @@ cell* make(cell* proto, cell* spec, uint8_t type) {
     if (has_proto) {
         copy_into(proto, result, true, nullptr, false);
     } else {
-        make_at(result, DEFAULT_SLOTS);
+        make_at(result, sp->type() == T_block ? set_word_count(sp) : DEFAULT_SLOTS);
         cells::set_type(result, type);
     }
     bool added;

@@ -25,7 +25,9 @@ state is;
 
 namespace detail {
 words_t words;
-}
+cell roots[ROOT_CAPACITY];
+uint32_t root_count;
+} // namespace detail
 
 using namespace detail;
 
@@ -33,13 +35,6 @@ namespace {
 
 cell tracer_cell;
 cell position_cell;
-
-// The interpreter's roots: what a block walk, an infix call, a function call, a paren or an
-// inline conditional walks or calls. Parens and conditionals take no frame, so there is room
-// for several per frame; the call stack or the native stack guard runs out first.
-constexpr uint32_t ROOT_CAPACITY = 6 * CALL_STACK_FRAMES + 64;
-cell roots[ROOT_CAPACITY];
-uint32_t root_count;
 
 void mark_roots() {
     collector::mark_values(&tracer_cell, &tracer_cell + 1);
@@ -95,15 +90,7 @@ void debug_print(const char* text) {
 
 namespace detail {
 
-root_guard::root_guard(const cell* c, bool when) : taken(when) {
-    if (!when) return;
-    if (root_count == ROOT_CAPACITY) [[unlikely]]
-        error::raise(error::cat_internal, error::internal_stack_overflow);
-    roots[root_count++] = *c;
-}
-root_guard::~root_guard() {
-    if (taken) root_count--;
-}
+void roots_overflow() { error::raise(error::cat_internal, error::internal_stack_overflow); }
 
 uint32_t root_depth() { return root_count; }
 

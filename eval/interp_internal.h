@@ -45,9 +45,24 @@ inline code make_code(const cell* block, uint32_t tail) {
 // Keeps a copy of [c] alive while the guard lives (unless [when] is false): the interpreter's roots
 // hold what it walks or calls that no stack cell holds (a block evaluated for a native, an infix
 // operator).
+// The interpreter's roots (marked by a collector hook): what a block walk, an infix call, a
+// function call, a paren or an inline conditional walks or calls. Parens and conditionals
+// take no frame, so there is room for several per frame; the call stack or the native stack
+// guard runs out first.
+constexpr uint32_t ROOT_CAPACITY = 6 * CALL_STACK_FRAMES + 64;
+extern cell roots[ROOT_CAPACITY];
+extern uint32_t root_count;
+[[noreturn]] void roots_overflow();
 struct root_guard {
-    explicit root_guard(const cell* c, bool when = true);
-    ~root_guard();
+    explicit root_guard(const cell* c, bool when = true) : taken(when) {
+        if (!when) return;
+        if (root_count == ROOT_CAPACITY) [[unlikely]]
+            roots_overflow();
+        roots[root_count++] = *c;
+    }
+    ~root_guard() {
+        if (taken) root_count--;
+    }
     bool taken;
     root_guard(const root_guard&) = delete;
     root_guard& operator=(const root_guard&) = delete;

@@ -103,8 +103,8 @@ uint32_t call_in_path(const path_cells& pc, const code& c, uint32_t next, const 
     return finish(pc, es.top - 1, j);
 }
 
-// Object field look-ups of two-element paths, by context and symbol: a slot is trusted only
-// while it still names that symbol, and the whole cache is dropped at every collection (a
+// Object field look-ups of word paths, by context and symbol: a slot is trusted only while
+// it still names that symbol, and the whole cache is dropped at every collection (a
 // context's node may then be reused).
 struct field_hit {
     node_id ctx;
@@ -114,46 +114,76 @@ struct field_hit {
 constexpr uint32_t FIELD_CACHE = 256;
 field_hit field_cache[FIELD_CACHE];
 
-// Where the path [path] (from its index) leads when it is word/word, the first word's value
-// an object and the second one of its fields: answers the object's cell and sets [index];
-// null for anything else, which the general walk then takes from the start.
-const cell* quick_field(const cell* path, uint32_t* index) {
+// The cells of [ctx]'s value series (a plain or object context).
+ZYL_INLINE cell* values_of(node_id ctx) {
+    return reinterpret_cast<cell*>(memory::buffer_of(context::cell_of(ctx)->w2)->head);
+}
+
+// The index of field [symbol] of object context [ctx], or -1.
+ZYL_INLINE int32_t field_index(node_id ctx, uint32_t symbol) {
+    field_hit& hit = field_cache[(ctx * 0x9E3779B1u ^ symbol) & (FIELD_CACHE - 1)];
+    if (hit.ctx == ctx && hit.symbol == symbol) {
+        const series_buffer* w = memory::buffer_of(context::words_of(ctx));
+        const cell* entry = reinterpret_cast<const cell*>(w->head) + hit.index;
+        if (entry < reinterpret_cast<const cell*>(w->tail) && entry->w2 == symbol)
+            return static_cast<int32_t>(hit.index);
+    }
+    int32_t found = context::find_word(ctx, symbol, true);
+    if (found >= 0) hit = field_hit{ctx, symbol, static_cast<uint32_t>(found)};
+    return found;
+}
+
+// The longest word path the quick walk takes (a/b/c/d).
+constexpr uint32_t QUICK_PATH_WORDS = 4;
+
+// Where the path [path] (from its index) leads when it is word/word/..., the first word's
+// value an object and each further word a field of the object before it, the fields before
+// the last objects too: answers the last object's cell and sets [index] to the last field;
+// [parent], when given, receives the object before it (null for two words). Null for
+// anything else, which the general walk then takes from the start.
+const cell* quick_field(const cell* path, uint32_t* index, const cell** parent = nullptr) {
     series_buffer* b = memory::buffer_of(path->w2);
     uint32_t head = path->w1;
-    if (uint64_t(head) + 2 != b->used_bytes() / sizeof(cell)) return nullptr;
+    uint64_t n = b->used_bytes() / sizeof(cell);
+    if (uint64_t(head) + 2 > n || n - head > QUICK_PATH_WORDS) return nullptr;
+    uint32_t count = static_cast<uint32_t>(n - head);
     const cell* e = reinterpret_cast<const cell*>(b->head) + head;
-    if (e[0].type() != T_word || e[1].type() != T_word) return nullptr;
+    for (uint32_t k = 0; k < count; k++)
+        if (e[k].type() != T_word) return nullptr;
     node_id wctx = e[0].w1;
     auto windex = static_cast<int32_t>(e[0].w3);
     if (wctx == 0 || windex < 0 || context::on_stack(wctx)) return nullptr;
-    if (static_cast<uint32_t>(windex) >= context::word_count(wctx)) return nullptr;
-    const cell* obj = context::value_at(wctx, static_cast<uint32_t>(windex));
-    if (obj->type() != T_object) return nullptr;
-    node_id ctx = obj->w1;
-    uint32_t symbol = e[1].w2;
-    if (e[1].w1 == ctx) return nullptr; // a field word bound to the object: the general walk
-    field_hit& hit = field_cache[(ctx * 0x9E3779B1u ^ symbol) & (FIELD_CACHE - 1)];
-    if (hit.ctx == ctx && hit.symbol == symbol && hit.index < context::word_count(ctx) &&
-        context::word_at(ctx, hit.index)->w2 == symbol) {
-        *index = hit.index;
-        return obj;
+    // value i is word i's: the value series' length bounds the index
+    const series_buffer* vb = memory::buffer_of(context::cell_of(wctx)->w2);
+    const cell* obj = reinterpret_cast<const cell*>(vb->head) + windex;
+    if (obj >= reinterpret_cast<const cell*>(vb->tail)) return nullptr;
+    const cell* before = nullptr;
+    for (uint32_t k = 1;; k++) {
+        if (obj->type() != T_object) return nullptr;
+        node_id ctx = obj->w1;
+        if (e[k].w1 == ctx) return nullptr; // a field word bound to the object: the general walk
+        int32_t found = field_index(ctx, e[k].w2);
+        if (found < 0) return nullptr;
+        if (k + 1 == count) {
+            *index = static_cast<uint32_t>(found);
+            if (parent) *parent = before;
+            return obj;
+        }
+        before = obj;
+        obj = values_of(ctx) + found;
     }
-    int32_t found = context::find_word(ctx, symbol, true);
-    if (found < 0) return nullptr;
-    *index = static_cast<uint32_t>(found);
-    hit = field_hit{ctx, symbol, *index};
-    return obj;
 }
 
-// path: value for word/word paths into an object without a change hook: stores [set] into
-// the field as the object's path step would and pushes it. False when the general walk must
-// do it.
+// path: value for word paths into an object without a change hook (nor one on the object
+// before it, which a longer path's store would tell): stores [set] into the field as the
+// object's path step would and pushes it. False when the general walk must do it.
 bool quick_store(const cell* path, const cell* set) {
     uint32_t index;
-    const cell* obj = quick_field(path, &index);
-    if (!obj || obj->w3 != 0) return false;
+    const cell* parent;
+    const cell* obj = quick_field(path, &index, &parent);
+    if (!obj || obj->w3 != 0 || (parent && parent->w3 != 0)) return false;
     node_id ctx = obj->w1;
-    const cell* e = block::cells_of(path->w2) + path->w1 + 1;
+    const cell* e = block::cells_of(path->w2) + tail_of(path) - 1;
     cell v = *set;
     cell field = *e;
     field.w1 = ctx;
@@ -175,10 +205,17 @@ uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, con
         if (set) {
             if (quick_store(path, set)) return next;
         } else if (const cell* obj = quick_field(path, &index)) {
-            const cell* v = context::value_at(obj->w1, index);
-            if (v->type() != T_unset && !is_callable(v->type()) && v->type() != T_op) {
+            const cell* v = values_of(obj->w1) + index;
+            uint8_t t = v->type();
+            if (t != T_unset && !is_callable(t) && t != T_op) {
                 stack::push(v);
                 return next;
+            }
+            if (is_callable(t)) { // a method without refinements (o/m args): a plain call
+                cell fn = *v;
+                cell name = block::cells_of(path->w2)[tail_of(path) - 1];
+                call_site site{name, name, nullptr, obj->w1, 0, false};
+                return call(&fn, c, next, site);
             }
         }
     }

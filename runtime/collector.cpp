@@ -65,7 +65,11 @@ void mark_cell(const cell* c) {
         mark_series(c->w2);
         break;
     case T_context:
-        if (c->w1) hashtable::mark(c->w1);
+        if (c->header & CTX_SMALL) {
+            mark_series_cells(c->w1); // the word list, without a table
+        } else if (c->w1) {
+            hashtable::mark(c->w1);
+        }
         if (!(c->header & CTX_STACK_VALUES)) mark_series_cells(c->w2);
         break;
     case T_word: case T_set_word: case T_lit_word: case T_get_word: case T_refinement:

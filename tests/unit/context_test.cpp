@@ -326,6 +326,45 @@ TEST_F(ContextTest, ACloneHasTheSameWordsRepointedAndUnsetValues) {
     EXPECT_EQ(context::find_word(copy, symbol::make("Y"), false), -1);
 }
 
+TEST_F(ContextTest, AContextFindsItsWordsTheSameBeforeAndAfterItOutgrowsItsWordList) {
+    collector::gc.active = true;
+    mm.stress_every = 1; // the word list and the table it gets may move at every allocation
+    node_id ctx = context::make(1, false, true, 0, context::KIND_OBJECT);
+    collector::keep_node k_ctx{&ctx};
+    EXPECT_NE(context::cell_of(ctx)->header & CTX_SMALL, 0u);
+    const int32_t n = 3 * context::SMALL_WORDS;
+    for (int32_t i = 0; i < n; i++) {
+        cell w = loose(numbered("w", i).c_str());
+        EXPECT_EQ(context::add_word(ctx, &w), i);
+        EXPECT_EQ(context::add_word(ctx, &w), i); // found, not added again
+        ASSERT_TRUE(in_step(ctx));
+        for (int32_t j = 0; j <= i; j += 3) { // every word so far, any case and exactly
+            EXPECT_EQ(context::find_word(ctx, symbol::make(numbered("W", j).c_str()), true), j);
+            EXPECT_EQ(context::find_word(ctx, symbol::make(numbered("w", j).c_str()), false), j);
+        }
+        EXPECT_EQ(context::find_word(ctx, symbol::make("absent"), true), -1);
+    }
+    EXPECT_EQ(context::cell_of(ctx)->header & CTX_SMALL, 0u);
+    collector::collect();
+    EXPECT_EQ(context::find_word(ctx, symbol::make("w23"), true), 23);
+
+    // A small context's copy stays small and repointed; an exact case variant is a word of
+    // its own, and any case finds the first spelling.
+    node_id few = context::make(2, false, true, 0, context::KIND_OBJECT);
+    collector::keep_node k_few{&few};
+    cell a = loose("ab"), b = loose("AB");
+    context::add_word(few, &a);
+    int32_t index = -1;
+    EXPECT_EQ(context::search_symbol(few, b.w2, false, &index), -1);
+    EXPECT_EQ(index, 1);
+    cell object{T_object, few, 0, 0};
+    node_id copy = context::clone(&object, context::KIND_OBJECT);
+    EXPECT_NE(context::cell_of(copy)->header & CTX_SMALL, 0u);
+    EXPECT_EQ(context::word_at(copy, 1)->w1, copy);
+    EXPECT_EQ(context::find_word(copy, b.w2, false), 1);
+    EXPECT_EQ(context::find_word(copy, b.w2, true), 0);
+}
+
 TEST_F(ContextTest, ValueSlotsByIndex) {
     node_id ctx = context::make(2, false, true, 0, context::KIND_OBJECT);
     collector::keep_node k_ctx{&ctx};

@@ -185,7 +185,8 @@ TEST_F(NativeTest, ANativeHoldsItsIndexSpecAndContext) {
     ASSERT_EQ(series::length(n->w3), 2u);
     EXPECT_EQ(s[native::NV_CONTEXT].type(), T_context);
     EXPECT_EQ(s[native::NV_ARGS].type(), T_none);
-    node_id words = hashtable::rec(s[native::NV_CONTEXT].w1)->data;
+    const cell& ctx = s[native::NV_CONTEXT];
+    node_id words = (ctx.header & CTX_SMALL) ? ctx.w1 : hashtable::rec(ctx.w1)->data;
     ASSERT_EQ(series::length(words), 2u);
     EXPECT_STREQ(symbol::c_name(block::cells_of(words)[1].w2), "then-blk");
     collector::collect();
