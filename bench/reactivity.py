@@ -13,17 +13,24 @@ class Reactor:
                 relations[i + 2]()
 
 
-n = int(200000 * float(os.environ.get("BENCH_SCALE", "1")))
-r = Reactor()
-r.x = 0
-r.y = 0
+def run(sets, others):
+    """Registers [others] unrelated relations, then sets a watched field [sets] times."""
+    for _ in range(others):
+        o = Reactor()
+        o.v = 0
+        relations.extend([o, "v", lambda: None])
+    r = Reactor()
+    r.x = 0
+    r.y = 0
+
+    def reaction():
+        r.y = r.x + 1
+
+    relations.extend([r, "x", reaction])
+    for i in range(1, int(sets * float(os.environ.get("BENCH_SCALE", "1"))) + 1):
+        r.x = i
+    print(r.y)
 
 
-def reaction():
-    r.y = r.x + 1
-
-
-relations += [r, "x", reaction]
-for i in range(1, n + 1):
-    r.x = i
-print(r.y)
+if __name__ == "__main__":
+    run(200000, 0)
