@@ -77,7 +77,7 @@ cell* store_in_series(node_id ctx, uint32_t index, const cell& v, const cell* wo
     cell w = *word;
     // The call point of on-change*: object! sets the hook once objects exist.
     if (fire_on_change) fire_on_change(&owner, &w, old, slot);
-    es.top = saved_top;
+    if (es.throw_code == THROW_NONE) es.top = saved_top; // a throw has cut the stack already
     return value_at(ctx, index); // the hook may have moved the value series
 }
 

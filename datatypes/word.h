@@ -69,6 +69,7 @@ inline cell* assign() {
     const cell* v = stack::arg(1);
     if (ZYL_UNLIKELY(v->type() == T_unset)) raise_need_value(w);
     context::set_value(w, v);
+    if (ZYL_UNLIKELY(es.throw_code)) return es.base; // a hook threw: this frame is gone
     return &(*es.base = es.base[1]);
 }
 // Copies the frame's first argument into [target]; an unset one raises need-value naming

@@ -183,6 +183,7 @@ uint32_t eval_set_word(const code& c, uint32_t i) {
         if (es.throw_code) return j;
     }
     word::assign();
+    if (es.throw_code) return j; // an on-change* hook threw: the stack is cut back already
     stack::unwind();
     return j;
 }

@@ -280,6 +280,7 @@ uint32_t path_expr(const cell* path, const code& c, uint32_t next, bool get, con
             chain[2 * k + 1] = *pc.key;
         }
         cell* r = actions::eval_path_typed(pc.value, pc.key, set && last ? set : nullptr, step);
+        if (es.throw_code) return next; // a change hook threw: the stack is cut back already
         if (set && last && by_value(chain[2 * k].type())) {
             cell result = *r;
             write_back(pc, chain, k, *pc.value, &first);

@@ -14,6 +14,7 @@
 #include "runtime/error.h"
 #include "runtime/extres.h"
 #include "runtime/hashtable.h"
+#include "runtime/ownership.h"
 #include "runtime/platform/vmem.h"
 
 namespace zyl::collector {
@@ -152,6 +153,18 @@ void mark_keeps() {
             mark_series_cells(*static_cast<const node_id*>(keeps[i].where));
         }
     }
+}
+
+// The owner table holds its entries weakly: an entry's owner and word are marked only once
+// its series is reached another way, until no pass marks more; dead entries are dropped.
+void mark_owner_entries() {
+    node_id t = owner::table();
+    if (!t) return;
+    while (hashtable::mark_live_entries(t)) drain();
+}
+
+void sweep_owner_entries() {
+    if (node_id t = owner::table()) hashtable::sweep(t);
 }
 
 void mark_roots() {
@@ -381,7 +394,9 @@ void collect() {
     auto start = std::chrono::steady_clock::now();
     gc.collecting = true;
     mark_roots();
+    mark_owner_entries();
     extres::sweep();
+    sweep_owner_entries();
     if (moving_everything()) {
         evacuate_series_frames();
     } else {

@@ -554,7 +554,12 @@ void mark(node_id t) {
             for (uint32_t k = 1; k <= n; k++) collector::mark_series(static_cast<node_id>(array::pick_int(r->chains, k)));
         }
     }
-    if (r->kind >= KIND_POINTER && r->data) {
+    if (r->kind == KIND_OWNER) {
+        // Weak: the entries are marked by mark_live_entries once their series are reached.
+        collector::mark_series(r->data);
+        return;
+    }
+    if (r->kind == KIND_POINTER && r->data) {
         series_buffer* b = memory::buffer_of(r->data);
         for (uint8_t* e = b->head; e + r->positions <= b->tail; e += r->positions) {
             auto* first = reinterpret_cast<cell*>(e);

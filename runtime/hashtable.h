@@ -200,10 +200,15 @@ cell* remove_pointer(node_id t, node_id key);
 // }==
 // {== Collection
 
-// Marks table [t] and what it keeps alive: its record and arrays, for node-keyed tables each
-// live entry's key series, and its data series with the cells there. The collector's
-// mark_table.
+// Marks table [t] and what it keeps alive: its record and arrays, for kind pointer each live
+// entry's key series, and its data series with the cells there. A kind owner table keeps
+// nothing alive: only its record, arrays and data series are marked here.
 void mark(node_id t);
+// The owner table's entries are ephemerons: marks the value cells (owned value, owner, word)
+// of each live entry of kind owner table [t] whose key series is marked and whose cells were
+// not marked yet in this collection. Answers whether it marked any; the collector repeats it,
+// draining its work stack between calls, until it answers false.
+bool mark_live_entries(node_id t);
 // After marking: drops the entries of node-keyed table [t] whose key series died, or (kind
 // owner) whose owner's context died; their first two words become 0.
 void sweep(node_id t);

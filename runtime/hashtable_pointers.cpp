@@ -141,6 +141,27 @@ cell* remove_pointer(node_id t, node_id key) {
     return first + 1;
 }
 
+bool mark_live_entries(node_id t) {
+    record* r = rec(t);
+    uint32_t entry = r->positions;
+    // Word 3 of an entry's first cell (otherwise unused) notes the collection in which its
+    // cells were marked, so each entry is marked once however many passes it takes.
+    uint32_t pass = collector::gc.cycles + 1;
+    bool marked = false;
+    series_buffer* d = memory::buffer_of(r->data);
+    for (uint8_t* e = d->head; e + entry <= d->tail; e += entry) {
+        auto* first = reinterpret_cast<cell*>(e);
+        if (first->header != ENTRY_LIVE || first->w3 == pass) continue;
+        if (!(memory::buffer_of(first->w1)->flags & SERIES_MARK)) continue;
+        first->w3 = pass;
+        // The owned value is the key's own series, already marked: marking its cell adds
+        // only what the cell refers to beside it (a string's cached conversion).
+        collector::mark_values(first + 1, reinterpret_cast<cell*>(e + entry));
+        marked = true;
+    }
+    return marked;
+}
+
 void sweep(node_id t) {
     record* r = rec(t);
     uint32_t entry = r->positions;

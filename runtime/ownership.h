@@ -9,8 +9,9 @@
 // object whose own fields were given owners carries CTX_OWNER_SET in its context cell.
 //
 // Invariant: a buffer has SERIES_OWNED exactly while the table has an entry for its node
-// (copies drop the flag; growth keeps it with the node). The table is a collector root: an
-// entry keeps its series and its owner alive until the ownership is cleared.
+// (copies drop the flag; growth keeps it with the node). The table holds its entries weakly:
+// an entry keeps its owner and word alive only while its series is reachable otherwise, and
+// the collector drops the entries whose series or owner died.
 #pragma once
 
 #include <cstdint>

@@ -203,22 +203,26 @@ TEST_F(OwnershipTest, SeriesModifyAndReflectOwned) {
     EXPECT_EQ(gone->type(), T_none);
 }
 
-TEST_F(OwnershipTest, TheTableKeepsItsEntriesAcrossCollections) {
+TEST_F(OwnershipTest, AnEntryLivesWhileItsSeriesIsHeldElsewhereAndKeepsItsOwnerAlive) {
     cell* obj = object_of({"f"}, {none_value});
     cell w = word_of("f");
-    node_id n;
-    {
-        cell* blk = load("x y");
-        n = blk->w2;
-        owner::set(blk, obj, &w);
-        stack::pop(1); // only the table holds the block now
-    }
+    cell* a = load("x y");
+    cell* b = load("z");
+    node_id held = a->w2, dropped = b->w2, owner_ctx = obj->w1;
+    owner::set(a, obj, &w);
+    owner::set(b, obj, &w);
+    *obj = *a;     // only the series of a stays reachable, not the owner object
+    stack::pop(2);
     for (int i = 0; i < 3; i++) collector::collect();
-    EXPECT_TRUE(memory::buffer_of(n)->flags & SERIES_OWNED);
-    cell* o = owner::find(n);
+    cell* o = owner::find(held);
     ASSERT_NE(o, nullptr);
-    EXPECT_EQ(o->w1, obj->w1);
-    EXPECT_EQ(series::length(n), 2u);
+    EXPECT_EQ(o->w1, owner_ctx);
+    EXPECT_EQ(context::word_count(owner_ctx), 1u) << "the owner lives through its entry";
+    EXPECT_TRUE(memory::buffer_of(held)->flags & SERIES_OWNED);
+    EXPECT_EQ(owner::find(dropped), nullptr) << "an entry whose series died is dropped";
+    stack::pop(1);
+    collector::collect();
+    EXPECT_EQ(owner::find(held), nullptr);
 }
 
 TEST_F(OwnershipTest, GrowingASeriesKeepsItsMark) {
