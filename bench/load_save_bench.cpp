@@ -69,6 +69,28 @@ void BM_SaveFunction10MB(benchmark::State& state) {
 }
 BENCHMARK(BM_SaveFunction10MB)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// expand-directives over the loaded 10 MB source, which holds no directives: the
+// preprocessor's walk beside the load that made the block (BM_LoadFunction10MB).
+void BM_ExpandDirectives10MB(benchmark::State& state) {
+    const std::string& src = data().source;
+    runtime::start();
+    {
+        cell load = global_function("load");
+        cell expand = global_function("expand-directives");
+        cell* text = stack::push(&none_value);
+        string::from_utf8(text, src);
+        cell* code = interp::call_with(&load, text, 1);
+        for (auto _ : state) {
+            cell* r = interp::call_with(&expand, code, 1);
+            benchmark::DoNotOptimize(r);
+            stack::pop(1);
+        }
+    }
+    runtime::stop();
+    state.counters["MB/s"] = benchmark::Counter(double(src.size()) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_ExpandDirectives10MB)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
 // python3's json.dumps of the data loaded from the same JSON: the best of five runs, as MB/s of
 // the source text.
 void BM_PythonJsonDumps10MB(benchmark::State& state) { time_python_json(state, true); }

@@ -7,6 +7,7 @@
 #include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/function.h"
+#include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
@@ -113,12 +114,39 @@ void end_trace(const cell* code) {
     stop_trace();
 }
 
+// The field [name] of object [obj], or null when [obj] is missing, not an object, or lacks it.
+const cell* field_of(const cell* obj, const char* name) {
+    if (!obj || !object::is_object_type(obj->type())) return nullptr;
+    node_id ctx = object::context_of(obj);
+    int32_t index = context::find_word(ctx, symbol::make(name), true);
+    return index < 0 ? nullptr : context::value_at(ctx, uint32_t(index));
+}
+
+// Runs the preprocessor's expand on block [blk] (a stack cell), in place, with the build
+// configuration as its job: directive code reads config/OS the same in scripts and here.
+void expand_block(const cell* blk) {
+    const cell* fn = field_of(context::global_value(symbol::make("preprocessor")), "expand");
+    if (!fn || fn->type() != T_function) not_yet_available("do/expand");
+    cell args[2] = {*blk, none_value};
+    const cell* build = field_of(context::global_value(symbol::make("system")), "build");
+    if (const cell* config = field_of(build, "config")) args[1] = *config;
+    cell* f = stack::push(fn);
+    cell* in = stack::push(&args[0]);
+    stack::push(&args[1]);
+    interp::call_with(f, in, 2);
+}
+
 // Evaluates block [blk] (a stack cell): whole, into cell 0; or with [next] (the position of
 // the /next word) one expression, setting the word to the block after it.
 void do_block(cell* blk, int32_t expand, int32_t next) {
     uint32_t total = interp::tail_of(blk);
     if (blk->w1 > total) blk->w1 = total;
-    if (expand >= 0) not_yet_available("do/expand"); // the preprocessor is not built yet
+    if (expand >= 0) {
+        cell* top = es.top;
+        expand_block(blk);
+        if (pending()) return;
+        es.top = top;
+    }
     if (next < 0) {
         interp::eval_block(blk, true);
         return;

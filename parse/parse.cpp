@@ -83,10 +83,11 @@ bool repeat_literal(engine& e, const cell& r, int64_t min, int64_t max) {
 
 // Repeats the element at [j] between [min] and [max] (-1: unbounded) times. An iteration
 // that matches without moving the input or changing its length ends the loop (as success),
-// so rules that match empty input cannot spin forever.
-bool repeat(engine& e, const cell& blk, uint32_t j, int64_t min, int64_t max) {
+// so rules that match empty input cannot spin forever; with [stall] (`while`) the loop goes
+// on, as a rule whose actions move the position back or rewrite the input relies on.
+bool repeat(engine& e, const cell& blk, uint32_t j, int64_t min, int64_t max, bool stall = false) {
     frame_guard g;
-    if (!e.has_callback) {
+    if (!e.has_callback && !stall) {
         cell r = rule_at(blk, j);
         if (r.type() == T_word && !keyword_of(r)) r = word_value(r);
         if (is_literal(r.type())) return repeat_literal(e, r, min, max);
@@ -107,7 +108,7 @@ bool repeat(engine& e, const cell& blk, uint32_t j, int64_t min, int64_t max) {
         }
         if (!ok) break;
         count++;
-        if (e.pos == save && series::rs_abs_length_q(&e.in) == len) {
+        if (!stall && e.pos == save && series::rs_abs_length_q(&e.in) == len) {
             if (count < min) count = min; // every further pass would match the same way
             break;
         }
@@ -225,8 +226,8 @@ bool keyword_step(engine& e, const cell& blk, uint32_t i, keyword k) {
     case K_BREAK: e.exit = EXIT_BREAK; return true;
     case K_REJECT: e.exit = EXIT_REJECT; return false;
     case K_OPT: need(blk, j, i); return repeat(e, blk, j, 0, 1);
-    case K_ANY:
-    case K_WHILE: need(blk, j, i); return repeat(e, blk, j, 0, -1);
+    case K_ANY: need(blk, j, i); return repeat(e, blk, j, 0, -1);
+    case K_WHILE: need(blk, j, i); return repeat(e, blk, j, 0, -1, true);
     case K_SOME: need(blk, j, i); return repeat(e, blk, j, 1, -1);
     case K_TO:
     case K_THRU: need(blk, j, i); return search(e, blk, j, k == K_THRU);
