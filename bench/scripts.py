@@ -2,6 +2,7 @@
 # bench/scripts.py: times each Zyl benchmark script of bench/ against its Python twin.
 #
 #   scripts.py ZYL [NAME ...] [--runs N]
+#   scripts.py ZYL --against ZYL2 [NAME ...] [--runs N]   the scripts under both programs, in turn
 #
 # For every bench/NAME.zyl with a bench/NAME.py beside it (all of them when no NAME is
 # given), runs `ZYL NAME.zyl` and `NAME.py` under the running python3 N times each (5 by default), checks that
@@ -67,6 +68,26 @@ def names(wanted):
     return [n for n in found if not wanted or n in wanted]
 
 
+def against(zyl, other, wanted, runs):
+    """Each script under two zyl programs, run in turn round after round: their median times
+    and the ratio of the first to the second."""
+    print(f"{'benchmark':<16} {os.path.basename(zyl):>14} {os.path.basename(other):>14} {'ratio':>7}"
+          f"   (CPU seconds, median of {runs})")
+    failed = 0
+    for name in names(wanted):
+        script = os.path.join(HERE, name + ".zyl")
+        try:
+            (ta, aa), (tb, ab) = median_runs([[zyl, script], [other, script]], runs)
+        except (RuntimeError, subprocess.TimeoutExpired) as e:
+            print(f"{name:<16} failed: {e}")
+            failed += 1
+            continue
+        note = "" if aa == ab else f"  (answers differ: {aa!r} and {ab!r})"
+        failed += bool(note)
+        print(f"{name:<16} {ta:>14.3f} {tb:>14.3f} {ta / tb:>7.3f}{note}")
+    sys.exit(1 if failed else 0)
+
+
 def main():
     args = sys.argv[1:]
     runs = 5
@@ -74,6 +95,11 @@ def main():
         i = args.index("--runs")
         runs = int(args[i + 1])
         del args[i:i + 2]
+    if "--against" in args:
+        i = args.index("--against")
+        other = args[i + 1]
+        del args[i:i + 2]
+        against(args[0], other, set(args[1:]), runs)
     zyl, wanted = args[0], set(args[1:])
     print(f"{'benchmark':<16} {'zyl (s)':>9} {'python3 (s)':>12} {'zyl/python':>11}   (CPU seconds, median of {runs})")
     with tempfile.NamedTemporaryFile("w", suffix=".zyl", delete=False) as empty:
