@@ -88,13 +88,19 @@ def against(zyl, other, wanted, runs):
     sys.exit(1 if failed else 0)
 
 
-def main():
-    args = sys.argv[1:]
+def runs_option(args):
+    """The --runs N option taken out of [args] (5 when absent)."""
     runs = 5
     if "--runs" in args:
         i = args.index("--runs")
         runs = int(args[i + 1])
         del args[i:i + 2]
+    return runs
+
+
+def main():
+    args = sys.argv[1:]
+    runs = runs_option(args)
     if "--against" in args:
         i = args.index("--against")
         other = args[i + 1]
@@ -149,4 +155,5 @@ def main():
     sys.exit(1 if failed else 0)
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -8,11 +8,12 @@
 # event; both write to /dev/null. Each pair runs in turn, round after round (5 by default),
 # and the table shows the median CPU times (user + system of the child) and their ratio.
 import os
-import resource
 import statistics
 import subprocess
 import sys
 import tempfile
+
+from scripts import cpu_of_children, runs_option
 
 CASES = {
     "profile fib 18": (
@@ -33,11 +34,6 @@ CASES = {
 }
 
 
-def cpu_of_children():
-    r = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return r.ru_utime + r.ru_stime
-
-
 def timed(cmd):
     start = cpu_of_children()
     with open(os.devnull, "wb") as null:
@@ -49,11 +45,7 @@ def timed(cmd):
 
 def main():
     args = sys.argv[1:]
-    runs = 5
-    if "--runs" in args:
-        i = args.index("--runs")
-        runs = int(args[i + 1])
-        del args[i:i + 2]
+    runs = runs_option(args)
     zyl = args[0]
     print(f"{'case':<16} {'zyl (s)':>9} {'python3 (s)':>12} {'zyl/python':>11}   (CPU seconds, median of {runs})")
     with tempfile.TemporaryDirectory(prefix="zyl-tracing-") as folder:
