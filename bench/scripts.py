@@ -2,6 +2,7 @@
 # bench/scripts.py: times each Zyl benchmark script of bench/ against its Python twin.
 #
 #   scripts.py ZYL [NAME ...] [--runs N]
+#   scripts.py ZYL --against ZYL2 [NAME ...] [--runs N]   the scripts under both programs, in turn
 #
 # For every bench/NAME.zyl with a bench/NAME.py beside it (all of them when no NAME is
 # given), runs `ZYL NAME.zyl` and `NAME.py` under the running python3 N times each (5 by default), checks that
@@ -67,13 +68,44 @@ def names(wanted):
     return [n for n in found if not wanted or n in wanted]
 
 
-def main():
-    args = sys.argv[1:]
+def against(zyl, other, wanted, runs):
+    """Each script under two zyl programs, run in turn round after round: their median times
+    and the ratio of the first to the second."""
+    print(f"{'benchmark':<16} {os.path.basename(zyl):>14} {os.path.basename(other):>14} {'ratio':>7}"
+          f"   (CPU seconds, median of {runs})")
+    failed = 0
+    for name in names(wanted):
+        script = os.path.join(HERE, name + ".zyl")
+        try:
+            (ta, aa), (tb, ab) = median_runs([[zyl, script], [other, script]], runs)
+        except (RuntimeError, subprocess.TimeoutExpired) as e:
+            print(f"{name:<16} failed: {e}")
+            failed += 1
+            continue
+        note = "" if aa == ab else f"  (answers differ: {aa!r} and {ab!r})"
+        failed += bool(note)
+        print(f"{name:<16} {ta:>14.3f} {tb:>14.3f} {ta / tb:>7.3f}{note}")
+    sys.exit(1 if failed else 0)
+
+
+def runs_option(args):
+    """The --runs N option taken out of [args] (5 when absent)."""
     runs = 5
     if "--runs" in args:
         i = args.index("--runs")
         runs = int(args[i + 1])
         del args[i:i + 2]
+    return runs
+
+
+def main():
+    args = sys.argv[1:]
+    runs = runs_option(args)
+    if "--against" in args:
+        i = args.index("--against")
+        other = args[i + 1]
+        del args[i:i + 2]
+        against(args[0], other, set(args[1:]), runs)
     zyl, wanted = args[0], set(args[1:])
     print(f"{'benchmark':<16} {'zyl (s)':>9} {'python3 (s)':>12} {'zyl/python':>11}   (CPU seconds, median of {runs})")
     with tempfile.NamedTemporaryFile("w", suffix=".zyl", delete=False) as empty:
@@ -123,4 +155,5 @@ def main():
     sys.exit(1 if failed else 0)
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -54,12 +54,25 @@ constexpr uint32_t PATH_REFINEMENTS =
     2;                                // refinement! values in the block, each followed by a truth
 constexpr uint32_t PATH_SKIP_OFF = 4; // args of a switched-off refinement are skipped unevaluated
 
+#ifdef ZYL_NO_EVENTS
+// A build without the interpreter's event hooks (for measuring what they cost): reads are a
+// constant false, so every hook folds away, and writes are dropped.
+struct no_events {
+    constexpr operator bool() const { return false; }
+    constexpr no_events& operator=(bool) { return *this; }
+};
+#endif
+
 // Invariant: events == tracing && !compiled.
 struct state {
     bool tracing;         // the tracer is active (set through set_tracing)
     bool default_tracing; // what a function marked `trace` switches tracing to
     bool compiled;        // inside a library function's body: runs as compiled code
+#ifdef ZYL_NO_EVENTS
+    [[no_unique_address]] no_events events;
+#else
     bool events;          // the interpreter's own events are delivered
+#endif
     uint32_t event_mask;  // events the tracer wants
     uint32_t extra_slots; // refinement slots of the tracer beyond its six arguments
     cell* tracer;         // the tracer function! (a fixed cell), none when unset

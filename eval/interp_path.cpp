@@ -82,9 +82,18 @@ void make_key(const path_cells& pc, const cell& el) {
 
 // The result [r] (the last pushed cell) takes the place of the path's cells.
 uint32_t finish(const path_cells& pc, const cell* r, uint32_t next) {
+    if (is.events) {
+        // The exit names the path its enter named: tracers pair the two by it.
+        cell path = *pc.path;
+        *pc.path = *r;
+        es.top = pc.path + 1;
+        cell* kept = stack::push(&path);
+        trace_at(EV_EXIT, kept, -1, nullptr, pc.path);
+        if (!es.throw_code) es.top = pc.path + 1;
+        return next;
+    }
     *pc.path = *r;
     es.top = pc.path + 1;
-    if (is.events) trace_at(EV_EXIT, nullptr, -1, nullptr, pc.path);
     return next;
 }
 

@@ -76,10 +76,22 @@ void stop_trace() {
 }
 
 // Ends the trace whatever way the do is left; the end event is sent only on a normal way.
+// The traced code is evaluated step by step even when a library function passed it on.
 struct trace_scope {
     bool active = false;
+    bool started = false;
+    bool saved_compiled = false;
+    void start() {
+        active = started = true;
+        saved_compiled = interp::is.compiled;
+        interp::is.compiled = false;
+    }
     ~trace_scope() {
         if (active) stop_trace();
+        if (started) {
+            interp::is.compiled = saved_compiled;
+            interp::set_tracing(interp::is.tracing);
+        }
     }
 };
 
@@ -193,7 +205,7 @@ void do_(int32_t check, int32_t expand, int32_t args, int32_t next, int32_t trac
     cell* v = stack::push(stack::arg(0)); // the value, where cell 0 may be overwritten
     trace_scope scope;
     if (trace >= 0 && !trace_started) {
-        scope.active = true;
+        scope.start();
         start_trace(stack::arg(static_cast<uint32_t>(trace)), v);
         if (pending()) return;
     }

@@ -7,6 +7,7 @@
 #include "datatypes/integer.h"
 #include "datatypes/object.h"
 #include "datatypes/registry.h"
+#include "datatypes/symbol.h"
 #include "datatypes/typeset.h"
 #include "datatypes/word.h"
 #include "eval/actions.h"
@@ -18,6 +19,8 @@
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/words.h"
+
+#include <vector>
 
 namespace zyl::natives {
 
@@ -49,6 +52,65 @@ cell memory_in_use() {
 
 // The cells of block [blk] from its index, and its tail; valid until the next allocation.
 inline cell* block_head(const cell* blk) { return block::rs_head(const_cast<cell*>(blk)); }
+
+// A count of the memory report: an integer! up to 2147483647, a float! above.
+cell count_value(uint64_t n) {
+    if (n <= 0x7FFFFFFFu) return integer::make_value(static_cast<int32_t>(n));
+    return float_::make_value(static_cast<double>(n));
+}
+
+uint64_t heap_total;
+void add_heap_buffer(series_buffer* b) { heap_total += BUFFER_OVERHEAD + b->size; }
+
+// A block of counts on the stack, marked to begin a new line.
+cell* push_counts(const std::vector<uint64_t>& counts) {
+    cell* blk = block::push_new(static_cast<int32_t>(counts.size()));
+    for (uint64_t n : counts) {
+        cell v = count_value(n);
+        block::append_value(blk, &v);
+    }
+    blk->header |= CELL_NEW_LINE;
+    return blk;
+}
+
+// The memory report of stats/info and stats/show, pushed: per node frame [free used total]
+// in slots, per series frame the same in bytes, each big buffer's size, then the bytes held
+// from the system and the bytes of the live heap buffers. The numbers are read before
+// anything is allocated, so the report shows the frames as they were.
+cell* push_stats_block() {
+    std::vector<std::vector<uint64_t>> nodes, series;
+    std::vector<uint64_t> big;
+    for (auto* f = mm.first_node_frame; f; f = f->next)
+        nodes.push_back({uint64_t(f->slot_count - f->used), f->used, f->slot_count});
+    for (auto* f = mm.first_series_frame; f; f = f->next) {
+        uint64_t used = uint64_t(f->heap - f->data()), free = uint64_t(f->end - f->heap);
+        series.push_back({free, used, used + free});
+    }
+    for (auto* f = mm.first_big_frame; f; f = f->next) big.push_back(f->requested);
+    heap_total = 0;
+    memory::for_each_unmanaged(add_heap_buffer);
+    uint64_t os_total = mm.total;
+    bool was_active = collector::gc.active;
+    collector::gc.active = false; // the report is built whole, without a collection between
+    cell* out = block::push_new(5);
+    for (auto* frames : {&nodes, &series}) {
+        cell* list = block::push_new(static_cast<int32_t>(frames->size()));
+        for (auto& f : *frames) {
+            push_counts(f);
+            block::append_top();
+        }
+        list->header |= CELL_NEW_LINE;
+        block::append_value(out, list);
+        stack::pop(1);
+    }
+    push_counts(big);
+    block::append_top();
+    cell total = count_value(os_total), heap = count_value(heap_total);
+    block::append_value(out, &total);
+    block::append_value(out, &heap);
+    collector::gc.active = was_active;
+    return out;
+}
 
 // Evaluates path value [path] (a cell on the stack) as an expression of its own; the result
 // is pushed. [set] is the value to store, or null.
@@ -156,17 +218,17 @@ void type_q(int32_t chk, int32_t word_) {
 // stats [/show] [/info]
 void stats(int32_t chk, int32_t show, int32_t info) {
     (void)chk;
-    if (show >= 0) not_yet_available("stats/show");
+    if (show >= 0) {
+        const cell* fn = context::global_value(symbol::make("show-memory-stats"));
+        if (!fn || fn->type() != T_function) not_yet_available("stats/show");
+        cell f = *fn;
+        cell* data = push_stats_block();
+        if (!interp::call_with(&f, data, 1)) return; // a non-local exit goes on
+        stack::set_last_keep(&unset_value);
+        return;
+    }
     if (info >= 0) {
-        uint32_t node_frames = 0, series_frames = 0, big = 0;
-        for (auto* f = mm.first_node_frame; f; f = f->next) node_frames++;
-        for (auto* f = mm.first_series_frame; f; f = f->next) series_frames++;
-        for (auto* f = mm.first_big_frame; f; f = f->next) big++;
-        cell* blk = block::push_new(5);
-        cell values[5] = {integer::make_value(int32_t(node_frames)), integer::make_value(int32_t(series_frames)),
-                          integer::make_value(int32_t(big)), memory_in_use(), memory_in_use()};
-        for (const cell& v : values) block::append_value(blk, &v);
-        stack::set_last_keep(blk);
+        stack::set_last_keep(push_stats_block());
         return;
     }
     cell r = memory_in_use();

@@ -41,5 +41,7 @@ void csv_emit();
 void zylbin_decode();
 void zylbin_encode();
 void unescape();
+void trace_switch();
+void driver_ask();
 
 } // namespace zyl::routines
