@@ -9,6 +9,8 @@
 #include "datatypes/series.h"
 #include "datatypes/sort_call.h"
 #include "datatypes/string.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "eval/stack.h"
 #include "runtime/error.h"
 #include "runtime/hashtable.h"
@@ -231,7 +233,12 @@ cell* sort(cell* series, bool case_, const cell* skip, const cell* compare, cons
         owner::tell(series, words::loaded.sorted, nullptr, int32_t(start), int32_t(len));
         return series;
     }
-    // The default comparison allocates nothing, so the buffer stays where it is.
+    // A word's name text is made at its first comparison, which allocates: made here first,
+    // the default comparison allocates nothing, so the buffer stays where it is.
+    for (uint32_t i = 0; i < len; i++) {
+        const cell* c = cells_of(series->w2) + start + i; // re-read: a name may move buffers
+        if (word::any_word_type_q(c->type())) symbol::name_string(c->w2);
+    }
     cell* base = cells_of(series->w2) + start;
     bool plain = size == 1 && !reverse;
     sort::compare_fn cmp = plain ? &compare_cells_up : &compare_records;

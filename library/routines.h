@@ -32,6 +32,7 @@ void gc_active_q();
 void gc_series_cycles();
 void gc_nodes_cycles();
 void make_system_words();
+void build_git_record();
 void interpreted_q();
 void float_option();
 void json_scan();

@@ -1,6 +1,6 @@
 // library/system_routines.cpp: the routines that reach the run-time itself: quit-return, the
 // quiet setters, the shifts, the colour and address tuples, count-chars, the stack and
-// tracer probes, the collector's counters, the maker of system/words.
+// tracer probes, the collector's counters, the maker of system/words, the build's repository record.
 #include <cstdio>
 #include <cstdlib>
 #include <strings.h>
@@ -10,6 +10,7 @@
 #include "datatypes/core.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "datatypes/tuple.h"
 #include "datatypes/word.h"
@@ -17,6 +18,7 @@
 #include "eval/natives.h"
 #include "eval/stack.h"
 #include "eval/stack_trace.h"
+#include "library/build_git.h"
 #include "library/routines.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -181,6 +183,36 @@ void float_option() {
     if (strcasecmp(name, "pretty?") == 0) float_::pretty_print = on;
     else if (strcasecmp(name, "full?") == 0) float_::full_support = on;
     *stack::arg(0) = unset_value;
+}
+
+// The repository record as [branch tag ahead date commit message]: texts, an integer, none
+// where git had nothing; none for a build made outside a checkout. system/build makes its
+// object from this block.
+void build_git_record() {
+    const build_git::record& r = build_git::repository;
+    if (!r.present) {
+        *stack::arg(0) = none_value;
+        return;
+    }
+    cell* blk = block::push_new(6);
+    auto add_text = [blk](const char* text) {
+        if (!text) {
+            block::append_value(blk, &none_value);
+            return;
+        }
+        cell* s = string::from_utf8(stack::push_slot(), text);
+        block::append_value(blk, s);
+        stack::pop(1);
+    };
+    add_text(r.branch);
+    add_text(r.tag);
+    cell ahead = r.ahead < 0 ? none_value : integer::make_value(r.ahead);
+    block::append_value(blk, &ahead);
+    add_text(r.date);
+    add_text(r.commit);
+    add_text(r.message);
+    *stack::arg(0) = *blk;
+    stack::pop(1);
 }
 
 // }==

@@ -1,0 +1,62 @@
+# boot/git_record.cmake: at configure time, writes OUT, a C++ unit holding the repository record
+# of the checkout (branch, last tag, commits since it, commit date, hash and subject) for
+# system/build/git. Outside a checkout the record is absent. It lives outside the library
+# sources, so that what they embed stays the same from one commit to the next.
+find_package(Git QUIET)
+set(present false)
+set(branch "")
+set(tag "")
+set(ahead -1)
+set(date "")
+set(commit "")
+set(message "")
+
+# Runs git with ARGN in the source tree; VAR is its trimmed output, or empty when it fails.
+function(zyl_git var)
+    execute_process(COMMAND ${GIT_EXECUTABLE} ${ARGN} WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+        OUTPUT_VARIABLE out ERROR_QUIET RESULT_VARIABLE rc OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT rc EQUAL 0)
+        set(out "")
+    endif()
+    set(${var} "${out}" PARENT_SCOPE)
+endfunction()
+
+if(GIT_FOUND)
+    zyl_git(commit rev-parse --verify -q HEAD)
+endif()
+if(commit MATCHES "^[0-9a-f]+$")
+    set(present true)
+    zyl_git(branch rev-parse --abbrev-ref HEAD)
+    zyl_git(tag describe --tags --abbrev=0)
+    if(tag STREQUAL "")
+        zyl_git(ahead rev-list --count HEAD)
+    else()
+        zyl_git(ahead rev-list --count ${tag}..HEAD)
+    endif()
+    if(ahead STREQUAL "")
+        set(ahead -1)
+    endif()
+    zyl_git(date log -1 --format=%cI)
+    zyl_git(message log -1 --format=%s)
+endif()
+
+# Raw string literals keep every character of a name or subject as it is.
+function(zyl_text var text)
+    if(text STREQUAL "")
+        set(${var} "nullptr" PARENT_SCOPE)
+    else()
+        set(${var} "R\"zylgit(${text})zylgit\"" PARENT_SCOPE)
+    endif()
+endfunction()
+zyl_text(branch_c "${branch}")
+zyl_text(tag_c "${tag}")
+zyl_text(date_c "${date}")
+zyl_text(commit_c "${commit}")
+zyl_text(message_c "${message}")
+
+set(body "// Generated at configure time from the checkout: do not edit.\n#include \"library/build_git.h\"\n\n")
+string(APPEND body "namespace zyl::build_git {\n\nconst record repository = {\n    ${present},\n")
+string(APPEND body "    ${branch_c},\n    ${tag_c},\n    ${ahead},\n    ${date_c},\n    ${commit_c},\n    ${message_c},\n};\n\n")
+string(APPEND body "} // namespace zyl::build_git\n")
+file(WRITE "${OUT}.tmp" "${body}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
