@@ -292,12 +292,16 @@ int run_guarded(args* a);
 
 // The boot top level's last step: the console's `launch`, once the console sources define
 // `cli-console-ctx`; answers false while they don't (the driver above stands in for it).
-// Nothing guards it: its error ends the process as the boot top level's would.
+// Nothing guards it: its error ends the process as the boot top level's would, and the
+// process ends when it returns.
 bool launch_console() {
     const cell* ctx = context::global_value(symbol::make("cli-console-ctx"));
     if (!ctx || ctx->type() != T_object) return false;
     static const char call[] = "cli-console-ctx/launch";
     cell* block = runtime::load_text(reinterpret_cast<const uint8_t*>(call), sizeof call - 1);
+    // The call is the boot top level's, which runs as compiled code: no interpreter frame.
+    interp::is.compiled = true;
+    interp::is.events = false;
     interp::eval_block(block, false);
     stack::pop(2);
     return true;

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 # tests/boot_image.py: the boot-image tool in child processes: the same sources give the same
-# bytes, bad boot sources are refused, and a program whose boot top level raises prints the
-# report and ends with status 254.
+# bytes, bad boot sources are refused, a program whose boot top level raises prints the report
+# and ends with status 254, and one whose sources define `cli-console-ctx` runs its launch.
 #
-#   boot_image.py ZYL-IMAGE BUILT-IMAGE RAISING-ZYL SOURCE...
+#   boot_image.py ZYL-IMAGE BUILT-IMAGE RAISING-ZYL LAUNCH-ZYL SOURCE...
 import os
 import subprocess
 import sys
@@ -19,7 +19,7 @@ def run(cmd):
 
 
 def main():
-    tool, built, raising, sources = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+    tool, built, raising, launching, sources = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5:]
     actions, natives = sources[0], sources[1]
     failed = []
     with tempfile.TemporaryDirectory() as tmp:
@@ -45,6 +45,10 @@ def main():
     status, text = run([raising])
     if status != 254 or not text.startswith("before\n*** Math Error: division by zero\n*** Where: divide") or "after" in text:
         failed.append(f"a raising top level: status {status}, output {text!r}")
+    p = subprocess.run([launching], input=b'print "driver"\n', stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                       timeout=120)
+    if p.returncode != 0 or p.stdout != b"launched false\n":
+        failed.append(f"the console's launch: status {p.returncode}, output {p.stdout!r}")
     for f in failed:
         print(f)
     return 1 if failed else 0
