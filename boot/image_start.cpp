@@ -11,6 +11,7 @@
 #include "eval/interp.h"
 #include "eval/stack.h"
 #include "runtime/collector.h"
+#include "runtime/common.h"
 #include "runtime/memory.h"
 
 namespace zyl::runtime {
@@ -27,6 +28,7 @@ void start() {
     // The root block never moves: its capacity is fixed from the count the image tool recorded.
     collector::gc.root_block = series::alloc_unmanaged(boot_image.values + ROOT_SPARE, sizeof(cell), 0);
     zylbin::load_boot_image({boot_image.bytes, boot_image.length}, false);
+    if (series::length(collector::gc.root_block) != boot_image.values) runtime_error(RT_ASSERTION); // a mismatched image
     collector::gc.active = true;
     top_level::begin();
     node_id root = collector::gc.root_block;
