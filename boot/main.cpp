@@ -15,6 +15,7 @@
 #include "boot/driver_input.h"
 #include "boot/fault.h"
 #include "boot/startup.h"
+#include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/error.h"
 #include "datatypes/string.h"
@@ -289,6 +290,23 @@ int run_stdin() {
 
 int run_guarded(args* a);
 
+// The boot top level's last step: the console's `launch`, once the console sources define
+// `cli-console-ctx`; answers false while they don't (the driver above stands in for it).
+// Nothing guards it: its error ends the process as the boot top level's would, and the
+// process ends when it returns.
+bool launch_console() {
+    const cell* ctx = context::global_value(symbol::make("cli-console-ctx"));
+    if (!ctx || ctx->type() != T_object) return false;
+    static const char call[] = "cli-console-ctx/launch";
+    cell* block = runtime::load_text(reinterpret_cast<const uint8_t*>(call), sizeof call - 1);
+    // The call is the boot top level's, which runs as compiled code: no interpreter frame.
+    interp::is.compiled = true;
+    interp::is.events = false;
+    interp::eval_block(block, false);
+    stack::pop(2);
+    return true;
+}
+
 // The run-time on the big-stack thread. What escapes it ends the process as a runtime error:
 // an exhausted heap 94, a systems throw 95 (or silently for the quiet code).
 int run(void* p) {
@@ -305,6 +323,10 @@ int run_guarded(args* a) {
     try {
         runtime::start();
         runtime::set_command_line(a->argc, a->argv);
+        if (launch_console()) {
+            runtime::stop();
+            return 0;
+        }
     } catch (const error::raised&) {
         // Nothing guards the boot top level: its error is reported as any uncaught one.
         if (es.top > es.bottom) error::print_report(es.top - 1);
