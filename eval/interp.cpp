@@ -173,7 +173,18 @@ ZYL_INLINE uint32_t eval_word(const code& c, uint32_t i, const cell* w) {
 // cell 1 the value), so that an error in it names the word.
 uint32_t eval_set_word(const code& c, uint32_t i) {
     const cell* v = at(c, i);
-    if (!at(c, i + 1)) word::raise_need_value(v);
+    const cell* value = at(c, i + 1);
+    if (!value) word::raise_need_value(v);
+    // A literal with no operator after it cannot fail: it is stored at once, without the
+    // frame that would name the word in an error.
+    if (is_inert(value->type()) && value->type() != T_unset && !may_continue(c, i + 2) &&
+        !is.events) {
+        if (cell* slot = context::plain_set_slot(v, v->w1)) {
+            *slot = *value;
+            stack::push(value);
+            return i + 2;
+        }
+    }
     stack::mark(v, frame_bits(MARK_INTERP_NATIVE));
     stack::push(v);
     uint32_t j = expr(c, i + 1, false, false);
@@ -283,8 +294,9 @@ ZYL_INLINE void paren_walk(const cell* paren) {
         stack::unwind();
         return;
     }
-    walk_scope saved(es.ftop - 1);
-    walk_in_frame(make_code(paren, tail_of(paren)), es.top);
+    position_scope saved(es.ftop - 1);
+    // The walk ends at the paren's live tail, which at() checks on every read.
+    walk_in_frame(code{*paren, UINT32_MAX, memory::slot_of(paren->w2)}, es.top);
 }
 
 // if, unless or either ([fnp], its simple spec [sc]) called by word [w] at [i], run without a
