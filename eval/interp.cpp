@@ -295,8 +295,7 @@ ZYL_INLINE void paren_walk(const cell* paren) {
         return;
     }
     position_scope saved(es.ftop - 1);
-    // The walk ends at the paren's live tail, which at() checks on every read.
-    walk_in_frame(code{*paren, UINT32_MAX, memory::slot_of(paren->w2)}, es.top);
+    walk_in_frame(make_code(paren, tail_of(paren)), es.top);
 }
 
 // if, unless or either ([fnp], its simple spec [sc]) called by word [w] at [i], run without a
@@ -417,6 +416,11 @@ ZYL_INLINE uint32_t dispatch(const code& c, uint32_t i, bool literal_functions) 
         cells::set_type(stack::push(v), T_word);
         pushed(c, i);
         return i + 1;
+    case T_paren: {
+        cell p = *v;
+        paren_walk(&p);
+        return i + 1;
+    }
     default:
         if (!is_inert(v->type())) [[unlikely]]
             return dispatch_other(c, i, v, literal_functions);
