@@ -616,6 +616,15 @@ void run_block(const code& c, bool keep_last) {
 
 } // namespace detail
 
+void run_pass(const call_frame* loop, const cell* block) {
+    es.top = es.base;
+    if (es.ftop - 1 == loop) {
+        cell body = frame_word(es.body_symbol);
+        stack::mark(&body, frame_bits(MARK_EVAL));
+    }
+    walk_in_frame(make_code(block, tail_of(block)), es.base);
+}
+
 // }==
 // {== Entries
 
