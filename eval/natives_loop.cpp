@@ -354,6 +354,17 @@ bool next_step(cell* walked, const cell* words, uint32_t n, bool& leave) {
     }
 }
 
+// The step of foreach for one word over a block when the word's slot takes the next element at
+// once (no hook can run): sets it and answers true; false when the general step must do it.
+bool next_plain_element(cell* walked, const cell* word) {
+    if (word->type() == T_block || walked->type() != T_block || walked->w1 >= interp::tail_of(walked))
+        return false;
+    cell* slot = context::plain_set_slot(word, word->w1);
+    if (!slot) return false;
+    *slot = block::cells_of(walked->w2)[walked->w1++];
+    return true;
+}
+
 } // namespace
 
 void foreach (int32_t check) {
@@ -365,11 +376,16 @@ void foreach (int32_t check) {
     cell* walked = stack::push(stack::arg(1));
     cell* words = stack::push(stack::arg(0));
     stack::mark_loop(&fw.foreach);
+    const call_frame* frame = stack::top_frame();
     *stack::push_slot() = unset_value;
     bool leave = false;
-    while (next_step(walked, words, n, leave)) {
-        stack::reset();
-        interp::eval_block(body, true);
+    for (;;) {
+        if (!next_plain_element(walked, words)) {
+            // the general step may run a change hook: it sees the loop frame on top
+            interp::end_passes(frame);
+            if (!next_step(walked, words, n, leave)) break;
+        }
+        interp::run_pass(frame, body);
         if (ZYL_UNLIKELY(pending())) {
             pass_end p = after_pass();
             if (p == PASS_LEAVE) return;
@@ -377,6 +393,7 @@ void foreach (int32_t check) {
         }
     }
     if (leave) return;
+    interp::end_passes(frame);
     stack::unwind_last();
 }
 
