@@ -69,12 +69,15 @@ inline uint32_t canonical(uint32_t symbol) { return symbol::table.entries ? symb
 inline bool is_any_word(uint8_t t) { return t == T_word || t == T_set_word || t == T_lit_word || t == T_get_word; }
 
 // Forward scan of [lo, hi) for a word under find equality (any word type, same canonical
-// symbol): select on a block of keys. Cells of other types go through their compare entry.
+// symbol): select on a block of keys. An integer! never equals a word; cells of other types
+// go through their compare entry.
 int64_t scan_word(const cell* c, uint32_t lo, uint32_t hi, uint32_t step, const needle& nd, bool match) {
     uint32_t want = canonical(nd.value->w2);
     for (uint64_t p = lo; p < hi; p += step) {
         const cell* x = c + p;
-        if (is_any_word(x->type()) ? canonical(x->w2) == want : equal_cells(x, nd.value, nd.op)) return int64_t(p);
+        uint8_t t = x->type();
+        if (is_any_word(t) ? canonical(x->w2) == want : t != T_integer && equal_cells(x, nd.value, nd.op))
+            return int64_t(p);
         if (match) break;
     }
     return -1;
