@@ -64,6 +64,25 @@ int64_t scan_integer(const cell* c, uint32_t lo, uint32_t hi, uint32_t step, con
     return -1;
 }
 
+inline uint32_t canonical(uint32_t symbol) { return symbol::table.entries ? symbol::resolve(symbol) : symbol; }
+
+inline bool is_any_word(uint8_t t) { return t == T_word || t == T_set_word || t == T_lit_word || t == T_get_word; }
+
+// Forward scan of [lo, hi) for a word under find equality (any word type, same canonical
+// symbol): select on a block of keys. An integer! never equals a word; cells of other types
+// go through their compare entry.
+int64_t scan_word(const cell* c, uint32_t lo, uint32_t hi, uint32_t step, const needle& nd, bool match) {
+    uint32_t want = canonical(nd.value->w2);
+    for (uint64_t p = lo; p < hi; p += step) {
+        const cell* x = c + p;
+        uint8_t t = x->type();
+        if (is_any_word(t) ? canonical(x->w2) == want : t != T_integer && equal_cells(x, nd.value, nd.op))
+            return int64_t(p);
+        if (match) break;
+    }
+    return -1;
+}
+
 // The first position of [lo, hi) where [nd] matches, or -1.
 int64_t scan(const cell* series, uint32_t lo, uint32_t hi, const needle& nd, uint32_t step, bool backward,
              bool aligned, bool match) {
@@ -72,6 +91,8 @@ int64_t scan(const cell* series, uint32_t lo, uint32_t hi, const needle& nd, uin
     const cell* c = cells_of(series->w2);
     if (!backward) {
         if (nd.k == needle_kind::value && nd.value->type() == T_integer) return scan_integer(c, lo, hi - m + 1, step, nd, match);
+        if (nd.k == needle_kind::value && nd.op == 12 && is_any_word(nd.value->type()))
+            return scan_word(c, lo, hi - m + 1, step, nd, match);
         for (uint64_t p = lo; p + m <= hi; p += step) {
             if (match_at(c + p, nd)) return int64_t(p);
             if (match) break;
@@ -113,10 +134,6 @@ bool by_table(const cell* series, const needle& nd, bool same, bool match, const
     if (!series::detail::table_of(series) || match || part || nd.k != needle_kind::value) return false;
     return same || (nd.value->type() != T_object);
 }
-
-inline uint32_t canonical(uint32_t symbol) { return symbol::table.entries ? symbol::resolve(symbol) : symbol; }
-
-inline bool is_any_word(uint8_t t) { return t == T_word || t == T_set_word || t == T_lit_word || t == T_get_word; }
 
 // The absolute position of the first cell from [start] of [blk] equal to [value] under find
 // equality, or -1.

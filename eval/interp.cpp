@@ -173,7 +173,18 @@ ZYL_INLINE uint32_t eval_word(const code& c, uint32_t i, const cell* w) {
 // cell 1 the value), so that an error in it names the word.
 uint32_t eval_set_word(const code& c, uint32_t i) {
     const cell* v = at(c, i);
-    if (!at(c, i + 1)) word::raise_need_value(v);
+    const cell* value = at(c, i + 1);
+    if (!value) word::raise_need_value(v);
+    // A literal with no operator after it cannot fail: it is stored at once, without the
+    // frame that would name the word in an error.
+    if (is_inert(value->type()) && value->type() != T_unset && !may_continue(c, i + 2) &&
+        !is.events) {
+        if (cell* slot = context::plain_set_slot(v, v->w1)) {
+            *slot = *value;
+            stack::push(value);
+            return i + 2;
+        }
+    }
     stack::mark(v, frame_bits(MARK_INTERP_NATIVE));
     stack::push(v);
     uint32_t j = expr(c, i + 1, false, false);
@@ -283,7 +294,7 @@ ZYL_INLINE void paren_walk(const cell* paren) {
         stack::unwind();
         return;
     }
-    walk_scope saved(es.ftop - 1);
+    position_scope saved(es.ftop - 1);
     walk_in_frame(make_code(paren, tail_of(paren)), es.top);
 }
 
@@ -304,23 +315,26 @@ ZYL_INLINE void paren_walk(const cell* paren) {
     frame->form_context = name.w1;
     cell* result = es.top;
     uint32_t pos = i + 1;
-    int32_t literal_at[3] = {-1, -1, -1}; // a branch read where it stands: its position
-    bool literals = false; // every branch a literal block: nothing runs between their reads
+    cell branch;
     for (uint32_t k = 0; k < nargs; k++) {
-        if (literals) { // checked with the first branch
-            literal_at[k] = static_cast<int32_t>(pos++);
-            continue;
-        }
         const cell* v = at(c, pos);
         if (!v) plain_no_arg(&name, &fn, k);
+        // The branches as literal blocks, nothing after them that could continue the
+        // expression: read where they stand, once the condition is known.
         if (k == 1 && v->type() == T_block) {
             const cell* n = at(c, pos + 1);
-            literals = !n || n->type() != T_word;
-            if (literals && nargs == 3) // either: its false block too
-                literals = n && n->type() == T_block && !may_continue(c, pos + 2);
-            if (literals) {
-                literal_at[k] = static_cast<int32_t>(pos++);
-                continue;
+            if (nargs == 3 && n && n->type() == T_block && !may_continue(c, pos + 2)) {
+                if (result->type() == T_unset)
+                    error::raise(error::cat_script, error::script_no_return);
+                branch = logic::is_true(result, false) ? *v : *n;
+                pos += 2;
+                goto walk;
+            }
+            if (nargs == 2 && (!n || n->type() != T_word)) {
+                pos++;
+                if (logic::is_true(result, false) != (which == NATIVE_IF)) break;
+                branch = *v;
+                goto walk;
             }
         }
         pos = expr(c, pos, false, false);
@@ -329,25 +343,18 @@ ZYL_INLINE void paren_walk(const cell* paren) {
         if (!error::typeset_has(block::cells_of(spec) + k, vt)) [[unlikely]]
             plain_expect_arg(&name, &fn, k, vt);
     }
-    uint32_t taken;
+    // Every argument evaluated, pushed after the condition in order.
     if (which == NATIVE_EITHER) {
         if (result->type() == T_unset) error::raise(error::cat_script, error::script_no_return);
-        taken = logic::is_true(result, false) ? 1 : 2;
+        branch = result[logic::is_true(result, false) ? 1 : 2];
     } else if (logic::is_true(result, false) == (which == NATIVE_IF)) {
-        taken = 1;
+        branch = result[1];
     } else {
         *result = none_value;
         es.top = result + 1;
         return pos;
     }
-    cell branch;
-    if (literal_at[taken] >= 0) {
-        branch = *at(c, static_cast<uint32_t>(literal_at[taken]));
-    } else { // evaluated arguments were pushed after the condition, in order
-        uint32_t k = 1;
-        for (uint32_t a = 1; a < taken; a++) k += literal_at[a] < 0;
-        branch = result[k];
-    }
+walk:
     root_guard keep_branch(&branch);
     es.top = result;
     walk_in_frame(make_code(&branch, tail_of(&branch)), result);
@@ -405,6 +412,11 @@ ZYL_INLINE uint32_t dispatch(const code& c, uint32_t i, bool literal_functions) 
         cells::set_type(stack::push(v), T_word);
         pushed(c, i);
         return i + 1;
+    case T_paren: {
+        cell p = *v;
+        paren_walk(&p);
+        return i + 1;
+    }
     default:
         if (!is_inert(v->type())) [[unlikely]]
             return dispatch_other(c, i, v, literal_functions);
@@ -599,6 +611,15 @@ void run_block(const code& c, bool keep_last) {
 }
 
 } // namespace detail
+
+void run_pass(const call_frame* loop, const cell* block) {
+    es.top = es.base;
+    if (es.ftop - 1 == loop) {
+        cell body = frame_word(es.body_symbol);
+        stack::mark(&body, frame_bits(MARK_EVAL));
+    }
+    walk_in_frame(make_code(block, tail_of(block)), es.base);
+}
 
 // }==
 // {== Entries

@@ -22,6 +22,7 @@
 #include <cstdint>
 
 #include "datatypes/cell.h"
+#include "eval/stack.h"
 #include "runtime/memory.h"
 
 namespace zyl::interp {
@@ -95,6 +96,16 @@ void set_tracing(bool on);
 // Evaluates [block] from its index to its tail in a <body> frame; with [keep_last] the
 // result goes into the caller's cell 0, else it stays pushed. [block] may lie anywhere.
 void eval_block(const cell* block, bool keep_last);
+// A loop's passes over a block (or two, for while): each pass walks [block] (a block cell in
+// the evaluation stack) in a <body> frame that the first pass marks and the next ones reuse,
+// so that a pass pushes no frame of its own. [loop] is the loop's frame, the top one when its
+// passes begin; a pass frame starts at the loop frame's cell 0, which so takes each pass's
+// value. A break or continue cuts the pass frame with the rest, and the next pass marks it
+// again; end_passes pops it when it is there, the loop frame then the top one again.
+void run_pass(const call_frame* loop, const cell* block);
+inline void end_passes(const call_frame* loop) {
+    if (es.ftop - 1 != loop) stack::pop_one();
+}
 // Evaluates one expression at position [pos] (before [tail]) of [block]; answers the position
 // after it. [push]: the value is pushed, else it becomes cell 0 (stack::set_last_keep).
 uint32_t eval_expression_at(const cell* block, uint32_t pos, uint32_t tail, bool no_infix,

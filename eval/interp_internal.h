@@ -110,27 +110,38 @@ void eval_paren(const cell* paren);
 // Walks [c] in the current frame above the cells it holds; the value goes to its cell 0,
 // the top just above. The frame records the walk as its position.
 void walk_here(const code& c);
-// Keeps the current frame's position and inline conditional while a walk borrows the frame
-// (a paren, a conditional's block), and puts them back unless a non-local exit took the
-// frame away.
-struct walk_scope {
+// Keeps the current frame's recorded position alone while a paren borrows the frame, and puts it
+// back unless a non-local exit took the frame away. A paren leaves the frame's inline
+// conditional as it found it (a conditional inside restores its own), so that stays as it is.
+struct position_scope {
     call_frame* frame;
     uint32_t header;
     node_id node;
     uint32_t index;
-    uint32_t form_symbol;
-    node_id form_context;
-    explicit walk_scope(call_frame* f)
-        : frame(f), header(f->header), node(f->walk_node), index(f->walk_index),
-          form_symbol(f->form_symbol), form_context(f->form_context) {}
-    ~walk_scope() {
+    explicit position_scope(call_frame* f)
+        : frame(f), header(f->header), node(f->walk_node), index(f->walk_index) {}
+    ~position_scope() {
         if (es.ftop <= frame) return;
         constexpr uint32_t walk_bits = FRAME_WALK | 0xFF;
         frame->header = (frame->header & ~walk_bits) | (header & walk_bits);
         frame->walk_node = node;
         frame->walk_index = index;
-        frame->form_symbol = form_symbol;
-        frame->form_context = form_context;
+    }
+    position_scope(const position_scope&) = delete;
+    position_scope& operator=(const position_scope&) = delete;
+};
+// Keeps the current frame's position and inline conditional while a walk borrows the frame
+// (a conditional's block), and puts them back unless a non-local exit took the frame away.
+struct walk_scope {
+    position_scope position;
+    uint32_t form_symbol;
+    node_id form_context;
+    explicit walk_scope(call_frame* f)
+        : position(f), form_symbol(f->form_symbol), form_context(f->form_context) {}
+    ~walk_scope() {
+        if (es.ftop <= position.frame) return;
+        position.frame->form_symbol = form_symbol;
+        position.frame->form_context = form_context;
     }
     walk_scope(const walk_scope&) = delete;
     walk_scope& operator=(const walk_scope&) = delete;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "datatypes/block.h"
+#include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/float.h"
 #include "datatypes/integer.h"
@@ -28,6 +29,12 @@ image_next_fn image_foreach_next = nullptr;
 image_size_fn image_pixels = nullptr;
 
 namespace {
+
+// Before a loop's condition is checked: when it gave no value, the error that follows names
+// the loop from its own frame, so the pass frame goes first.
+inline void end_pass_before_error(const call_frame* loop) {
+    if (ZYL_UNLIKELY(es.base->type() == T_unset)) interp::end_passes(loop);
+}
 
 bool is_loop_word(uint8_t t) {
     return t == T_word || t == T_set_word || t == T_get_word || t == T_lit_word;
@@ -209,23 +216,24 @@ void while_(int32_t check) {
     const cell* cond = stack::arg(0);
     const cell* body = stack::arg(1);
     stack::mark_loop(&fw.while_);
+    const call_frame* frame = stack::top_frame();
     for (;;) {
-        stack::reset();
-        interp::eval_block(cond, true);
+        interp::run_pass(frame, cond);
         if (ZYL_UNLIKELY(pending())) {
             if (es.throw_code != THROW_BREAK && es.throw_code != THROW_CONTINUE) return;
             es.throw_code = THROW_NONE;
             error::raise(error::cat_throw, error::throw_while_cond);
         }
+        end_pass_before_error(frame);
         if (!logic::check_condition()) break;
-        stack::reset();
-        interp::eval_block(body, true);
+        interp::run_pass(frame, body);
         if (ZYL_UNLIKELY(pending())) {
             pass_end p = after_pass();
             if (p == PASS_LEAVE) return;
             if (p == PASS_BREAK) break;
         }
     }
+    interp::end_passes(frame);
     stack::unwind();
     stack::set_last_keep(&unset_value); // a break value is dropped too
 }
@@ -234,17 +242,19 @@ void until(int32_t check) {
     check_arg(check, ts_block, 0);
     const cell* body = stack::arg(0);
     stack::mark_loop(&fw.until);
+    const call_frame* frame = stack::top_frame();
     for (;;) {
-        stack::reset();
-        interp::eval_block(body, true);
+        interp::run_pass(frame, body);
         if (ZYL_UNLIKELY(pending())) {
             pass_end p = after_pass();
             if (p == PASS_LEAVE) return;
             if (p == PASS_BREAK) break;
             continue; // the condition is not tested after continue
         }
+        end_pass_before_error(frame);
         if (logic::check_condition()) break;
     }
+    interp::end_passes(frame);
     stack::unwind_last();
 }
 
@@ -259,15 +269,16 @@ void loop(int32_t check) {
         return;
     }
     stack::mark_loop(&fw.loop);
+    const call_frame* frame = stack::top_frame();
     for (int32_t i = 0; i < n; i++) {
-        stack::reset();
-        interp::eval_block(body, true);
+        interp::run_pass(frame, body);
         if (ZYL_UNLIKELY(pending())) {
             pass_end p = after_pass();
             if (p == PASS_LEAVE) return;
             if (p == PASS_BREAK) break;
         }
     }
+    interp::end_passes(frame);
     stack::unwind_last();
 }
 
@@ -287,10 +298,16 @@ void repeat(int32_t check) {
     }
     *counter = integer::make_value(1);
     stack::mark_loop(&fw.repeat);
+    const call_frame* frame = stack::top_frame();
     for (int32_t left = n; left > 0; left--) {
-        stack::reset();
-        word::set_value(word, counter);
-        if (ZYL_LIKELY(!pending())) interp::eval_block(body, true);
+        if (cell* slot = context::plain_set_slot(word, word->w1)) {
+            *slot = *counter;
+        } else { // a hook may run: it sees the loop frame on top, as before any pass
+            interp::end_passes(frame);
+            stack::reset();
+            word::set_value(word, counter);
+        }
+        if (ZYL_LIKELY(!pending())) interp::run_pass(frame, body);
         if (ZYL_UNLIKELY(pending())) {
             pass_end p = after_pass();
             if (p == PASS_LEAVE) return;
@@ -298,6 +315,7 @@ void repeat(int32_t check) {
         }
         counter->w2++; // wraps past the last pass only, when n is the largest integer
     }
+    interp::end_passes(frame);
     stack::unwind_last();
 }
 
@@ -336,6 +354,17 @@ bool next_step(cell* walked, const cell* words, uint32_t n, bool& leave) {
     }
 }
 
+// The step of foreach for one word over a block when the word's slot takes the next element at
+// once (no hook can run): sets it and answers true; false when the general step must do it.
+bool next_plain_element(cell* walked, const cell* word) {
+    if (word->type() == T_block || walked->type() != T_block || walked->w1 >= interp::tail_of(walked))
+        return false;
+    cell* slot = context::plain_set_slot(word, word->w1);
+    if (!slot) return false;
+    *slot = block::cells_of(walked->w2)[walked->w1++];
+    return true;
+}
+
 } // namespace
 
 void foreach (int32_t check) {
@@ -347,11 +376,16 @@ void foreach (int32_t check) {
     cell* walked = stack::push(stack::arg(1));
     cell* words = stack::push(stack::arg(0));
     stack::mark_loop(&fw.foreach);
+    const call_frame* frame = stack::top_frame();
     *stack::push_slot() = unset_value;
     bool leave = false;
-    while (next_step(walked, words, n, leave)) {
-        stack::reset();
-        interp::eval_block(body, true);
+    for (;;) {
+        if (!next_plain_element(walked, words)) {
+            // the general step may run a change hook: it sees the loop frame on top
+            interp::end_passes(frame);
+            if (!next_step(walked, words, n, leave)) break;
+        }
+        interp::run_pass(frame, body);
         if (ZYL_UNLIKELY(pending())) {
             pass_end p = after_pass();
             if (p == PASS_LEAVE) return;
@@ -359,6 +393,7 @@ void foreach (int32_t check) {
         }
     }
     if (leave) return;
+    interp::end_passes(frame);
     stack::unwind_last();
 }
 
