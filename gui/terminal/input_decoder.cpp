@@ -3,6 +3,7 @@
 // key table, SGR mouse and cursor-position reports, and the DCS and OSC strings it skips.
 #include "gui/terminal/input_decoder.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,6 +35,14 @@ constexpr step MADE_AGAIN{true, false};
 
 void key_item(input_item& out, int32_t key, uint32_t flags) {
     out = input_item{key, flags, 0, 0, ITEM_KEY, false};
+}
+
+// key_item of a plain key [cp] as two 8-byte stores: key and flags 0, then position 0 and the
+// kind (the layout of input_item).
+inline void put_key(input_item* out, uint32_t cp) {
+    static_assert(sizeof(input_item) == 16 && offsetof(input_item, kind) == 12);
+    uint64_t words[2] = {cp, uint64_t(ITEM_KEY) << 32};
+    std::memcpy(out, words, sizeof words);
 }
 
 void special_item(input_item& out, int32_t code, uint32_t modifiers) {
@@ -255,6 +264,89 @@ step feed_byte(input_decoder& d, uint8_t b, input_item& out) {
     }
 }
 
+// A control sequence lying whole in [p, end) (p at its ESC): parsed at once into [out] as
+// on_csi would, answering the byte after it; null when it is not whole, runs over the length
+// limit or meets an ESC, which the state machine then takes byte by byte.
+const uint8_t* whole_csi(input_decoder& d, const uint8_t* p, const uint8_t* end, input_item& out, bool& made) {
+    const uint8_t* q = p + 2;
+    const uint8_t* limit = q + CSI_MAX_BYTES < end ? q + CSI_MAX_BYTES : end;
+    start_sequence(d, GROUND);
+    uint32_t current = 0;
+    for (; q < limit; q++) {
+        uint8_t b = *q;
+        if (b >= '0' && b <= '9') {
+            current = current * 10 + (b - '0');
+            if (current > PARAM_MAX) current = PARAM_MAX;
+            d.any_param = true;
+        } else if (b == ';') {
+            d.any_param = true;
+            d.current = current;
+            end_param(d);
+            current = 0;
+        } else if (b == '<') {
+            d.sgr = true;
+        } else if (b >= 64 && b <= 126 && b != '[') {
+            d.current = current;
+            made = finish_csi(d, b, out);
+            return q + 1;
+        } else if (b == BYTE_ESC) {
+            return nullptr;
+        } else if (b >= 0x20) {
+            d.broken = true;
+        }
+    }
+    return nullptr;
+}
+
+// Decodes printable ASCII, whole and valid UTF-8 characters and whole control sequences from
+// the read index into at most [room] items, without the byte-at-a-time machine; stops at
+// anything else (left to feed_byte).
+size_t decode_text(input_decoder& d, input_item* out, size_t room) {
+    const uint8_t* p = d.buf + d.head;
+    const uint8_t* end = d.buf + d.count;
+    size_t k = 0;
+    while (k < room && p < end) {
+        // A run of printable ASCII: one compare and two stores a byte.
+        size_t n = room - k < size_t(end - p) ? room - k : size_t(end - p), i = 0;
+        input_item* o = out + k;
+        for (; i < n; i++) {
+            uint32_t c = p[i];
+            if (c - 0x20u >= 0x5Fu) break;
+            put_key(o + i, c);
+        }
+        k += i;
+        p += i;
+        if (i == n) break;
+        uint8_t b = p[0];
+        uint32_t cp;
+        if (b >= 0xC2 && b <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            cp = (uint32_t(b & 0x1F) << 6) | (p[1] & 0x3F);
+            p += 2;
+        } else if (b >= 0xE0 && b <= 0xEF && end - p >= 3 && p[1] >= (b == 0xE0 ? 0xA0 : 0x80) &&
+                   p[1] <= (b == 0xED ? 0x9F : 0xBF) && (p[2] & 0xC0) == 0x80) {
+            cp = (uint32_t(b & 0x0F) << 12) | (uint32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+            p += 3;
+        } else if (b >= 0xF0 && b <= 0xF4 && end - p >= 4 && p[1] >= (b == 0xF0 ? 0x90 : 0x80) &&
+                   p[1] <= (b == 0xF4 ? 0x8F : 0xBF) && (p[2] & 0xC0) == 0x80 && (p[3] & 0xC0) == 0x80) {
+            cp = (uint32_t(b & 0x07) << 18) | (uint32_t(p[1] & 0x3F) << 12) | (uint32_t(p[2] & 0x3F) << 6) |
+                 (p[3] & 0x3F);
+            p += 4;
+        } else if (b == BYTE_ESC && end - p >= 3 && p[1] == '[') {
+            bool made = false;
+            const uint8_t* next = whole_csi(d, p, end, out[k], made);
+            if (!next) break;
+            p = next;
+            k += made;
+            continue;
+        } else {
+            break;
+        }
+        put_key(out + k++, cp);
+    }
+    d.head = static_cast<size_t>(p - d.buf);
+    return k;
+}
+
 // Room for [n] more bytes behind those not decoded yet, moving them to the front first.
 void make_room(input_decoder& d, size_t n) {
     if (d.head > 0) {
@@ -291,13 +383,12 @@ void input_feed(input_decoder& d, const uint8_t* p, size_t n) {
 size_t input_decode(input_decoder& d, input_item* out, size_t cap) {
     size_t made = 0;
     while (made < cap && d.head < d.count) {
-        uint8_t b = d.buf[d.head];
-        if (d.state == GROUND && b >= 0x20 && b < 0x7F) { // plain text, the common case
-            key_item(out[made++], b, 0);
-            d.head++;
-            continue;
+        if (d.state == GROUND) { // text and whole sequences, the common case
+            size_t from = d.head;
+            made += decode_text(d, out + made, cap - made);
+            if (d.head != from) continue;
         }
-        step s = feed_byte(d, b, out[made]);
+        step s = feed_byte(d, d.buf[d.head], out[made]);
         if (s.used) d.head++;
         if (s.item) made++;
     }
