@@ -1,7 +1,7 @@
 // tests/pty/tui_frames.cpp: a small program for the terminal UI's pty tests: enters the UI's
 // mode, paints fixture or random frames, waits for "q" (or a resize) and leaves by the way
 // asked.
-// Usage: zyl-tui-frames normal|error|quit|sigterm|segv|resize [--fullscreen] [--random N]
+// Usage: zyl-tui-frames normal|error|quit|sigterm|segv|resize|print [--fullscreen] [--random N]
 //        [--seed S] [--whole]
 #include <csignal>
 #include <cstdio>
@@ -16,6 +16,7 @@
 #include "gui/terminal/screen.h"
 #include "gui/terminal/terminal_mode.h"
 #include "runtime/platform/terminal.h"
+#include "runtime/platform/tui_hooks.h"
 
 using namespace zyl;
 using namespace zyl::tui;
@@ -112,6 +113,14 @@ void run(const options& o) {
         fixture_frame("ready");
     }
     wait_for_q();
+    if (o.path == "print") { // other console output while the UI is up, as the console prints
+        tui::restore_terminal();
+        std::printf("printed line\n");
+        std::fflush(stdout);
+        tui::resume_terminal();
+        fixture_frame("again");
+        wait_for_q();
+    }
     if (o.path == "error") throw std::runtime_error("boom");
     if (o.path == "quit") {
         const char quit[] = "quit/return 3";

@@ -117,6 +117,24 @@ def resize_wakes(prog):
         p.close()
 
 
+def print_between_frames(prog):
+    p = Pane("echo before; %s print" % prog)
+    try:
+        p.wait_for(lambda s: any("ready" in line for line in s))
+        p.type("q")
+        s = p.wait_for(lambda s: any("again" in line for line in s))
+        rows = [i for i, line in enumerate(s) if "Zyl frame" in line]
+        printed = [i for i, line in enumerate(s) if "printed line" in line]
+        check(len(rows) == 1 and len(printed) == 1 and printed[0] < rows[0],
+              "print: the drawing is erased, the line printed, the frame drawn below it")
+        check(not any("ready" in line for line in s), "print: nothing of the old frame is left")
+        p.type("q")
+        check(p.exited() == 0, "print: normal end")
+        check(p.file("before") == p.file("after"), "print: stty -g unchanged")
+    finally:
+        p.close()
+
+
 def redirected(prog):
     p = Pane("echo | %s normal > out.txt" % prog)
     try:
@@ -141,6 +159,7 @@ def main():
     exit_paths(prog)
     same_pane_both_ways(prog)
     resize_wakes(prog)
+    print_between_frames(prog)
     redirected(prog)
     if FAILS:
         print("%d failed" % len(FAILS))
