@@ -10,6 +10,7 @@
 #include "datatypes/core.h"
 #include "datatypes/date.h"
 #include "datatypes/error.h"
+#include "datatypes/event.h"
 #include "datatypes/file_url.h"
 #include "datatypes/float.h"
 #include "datatypes/function.h"
@@ -95,6 +96,7 @@ void init_all() {
     point2D::init();  // point2D!
     point3D::init();  // point3D!
     image::init();    // the image backend's resource kind, then image!
+    event::init();    // event!, the user interface's first datatype
     // Then, as they exist: series! block! binary! integer! symbol! context! word!
     // lit-word! set-word! get-word! refinement! char! native! action! op! path! lit-path!
     // set-path! get-path! function! routine! paren! issue! url! file! object! bitset! triple!

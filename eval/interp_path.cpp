@@ -42,7 +42,7 @@ bool notifies(const cell* parent, uint32_t elements) {
 bool by_value(uint8_t t) {
     switch (t) {
     case T_pair: case T_point2d: case T_point3d: case T_tuple: case T_triple: case T_time: case T_date:
-    case T_money: return true;
+    case T_money: case T_event: return true;
     default: return false;
     }
 }

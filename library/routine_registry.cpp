@@ -7,6 +7,7 @@
 #include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/core.h"
+#include "datatypes/event.h"
 #include "datatypes/function.h"
 #include "datatypes/symbol.h"
 #include "eval/stack.h"

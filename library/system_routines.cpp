@@ -23,6 +23,7 @@
 #include "runtime/collector.h"
 #include "runtime/error.h"
 #include "runtime/platform/console_output.h"
+#include "runtime/platform/terminal.h"
 
 namespace zyl::routines {
 
@@ -84,6 +85,7 @@ void ipv4_tuple() {
 void quit_return() {
     int32_t status = integer::get(stack::arg(0));
     std::fflush(nullptr);
+    terminal::restore_async(); // no exit handler runs after _Exit
     std::_Exit(status);
 }
 

@@ -112,7 +112,8 @@ void mark_cell(const cell* c) {
         }
         break;
     case T_event:
-        if (c->header & EVENT_OWNS_DATA) mark_series_cells(c->w2);
+        // Owned or a backend record, word 2 is a block node (0: no data).
+        if (c->w2) mark_series_cells(c->w2);
         break;
     default: break;
     }

@@ -1,5 +1,6 @@
 // runtime/common.cpp: the fatal paths: failed internal checks and the runtime error report.
 #include "runtime/common.h"
+#include "runtime/platform/terminal.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +64,7 @@ void runtime_error(int code, const void* at) {
                     reinterpret_cast<size_t>(at));
     }
     std::fflush(stdout);
+    terminal::restore_async(); // no exit handler runs after _exit
     _exit(code);
 }
 

@@ -19,6 +19,7 @@
 #include "runtime/error_catalogue.h"
 #include "runtime/memory.h"
 #include "runtime/platform/console_output.h"
+#include "runtime/platform/terminal.h"
 
 namespace zyl::error {
 
@@ -171,6 +172,7 @@ void print_new(int32_t cat, int32_t id, const cell* arg1, const cell* arg2, cons
 
 void exit_uncaught() {
     std::fflush(stdout);
+    terminal::restore_async(); // no exit handler runs after _exit
     _exit(UNCAUGHT_STATUS);
 }
 

@@ -3,7 +3,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -26,11 +29,32 @@ struct state {
     struct sigaction old_actions[ENDING_COUNT];
     struct sigaction old_winch;
     bool winch_installed = false;
+    int handler_users = 0; // raw mode and the UI's mode each hold the ending handlers once
 };
 state term;
 volatile sig_atomic_t resized = 0;
 
-void on_winch(int) { resized = 1; }
+// The UI's mode: its own saved modes, and what it turned on (ui_feature bits).
+struct ui_state {
+    termios saved;
+    termios mode;
+    int depth = 0;
+    volatile sig_atomic_t on = 0;       // termios changed: read by the signal handlers
+    volatile sig_atomic_t features = 0; // ui_feature bits
+    bool exit_hook = false;
+};
+ui_state ui;
+int wake_pipe[2] = {-1, -1}; // SIGWINCH writes a byte here, so the UI's wait ends at once
+
+void on_winch(int) {
+    resized = 1;
+    if (wake_pipe[1] >= 0) {
+        int saved = errno;
+        char b = 1;
+        [[maybe_unused]] ssize_t w = ::write(wake_pipe[1], &b, 1);
+        errno = saved;
+    }
+}
 
 void on_ending_signal(int sig) {
     restore_async();
@@ -52,6 +76,7 @@ void write_raw(const char* p, size_t n) {
 }
 
 void install_handlers() {
+    if (term.handler_users++ > 0) return;
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sigemptyset(&sa.sa_mask);
@@ -69,7 +94,45 @@ void install_handlers() {
 }
 
 void remove_handlers() {
+    if (--term.handler_users > 0) return;
     for (int i = 0; i < ENDING_COUNT; i++) sigaction(ENDING_SIGNALS[i], &term.old_actions[i], nullptr);
+}
+
+// Undoes what the UI turned on, with precomputed bytes and async-signal-safe calls only. Runs
+// at most once for each time the features were turned on.
+void ui_restore_async() {
+    static constexpr char MOUSE_OFF[] = "\x1b[?1000l\x1b[?1003l\x1b[?1015l\x1b[?1006l";
+    static constexpr char COLOURS_OFF[] = "\x1b[0m";
+    static constexpr char CURSOR_ON[] = "\x1b[?25h";
+    static constexpr char ALT_OFF[] = "\x1b[?1049l";
+    sig_atomic_t f = ui.features;
+    ui.features = 0;
+    if (f & UI_MOUSE) write_raw(MOUSE_OFF, sizeof MOUSE_OFF - 1);
+    if (f & UI_COLOURS) write_raw(COLOURS_OFF, sizeof COLOURS_OFF - 1);
+    if (f & UI_ALT_SCREEN) write_raw(ALT_OFF, sizeof ALT_OFF - 1);
+    if (f & UI_CURSOR_HIDDEN) write_raw(CURSOR_ON, sizeof CURSOR_ON - 1);
+    if (ui.on) {
+        ui.on = 0;
+        tcsetattr(STDIN_FILENO, TCSANOW, &ui.saved);
+    }
+}
+
+void at_exit() { restore_async(); }
+
+// A terminal that went away ends the process as its SIGHUP would.
+void hang_up() {
+    restore_async();
+    raise(SIGHUP);
+}
+
+void open_wake_pipe() {
+    if (wake_pipe[0] >= 0) return;
+    if (pipe2(wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) wake_pipe[0] = wake_pipe[1] = -1;
+}
+
+void drain_wake_pipe() {
+    char b[64];
+    while (wake_pipe[0] >= 0 && ::read(wake_pipe[0], b, sizeof b) > 0) {}
 }
 
 } // namespace
@@ -106,6 +169,7 @@ void raw_off() {
 }
 
 void restore_async() {
+    ui_restore_async();
     if (!term.raw) return;
     term.raw = 0;
     write_raw(PASTE_OFF, sizeof PASTE_OFF - 1);
@@ -153,5 +217,106 @@ bool input_ready() {
 }
 
 void write_out(const char* p, size_t n) { write_raw(p, n); }
+
+// {== The terminal UI's mode
+
+bool ui_on() {
+    if (ui.depth > 0) {
+        ui.depth++;
+        return true;
+    }
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &ui.saved) != 0) return false;
+    ui.mode = ui.saved;
+    ui.mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+    ui.mode.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+    ui.mode.c_cc[VMIN] = 0;
+    ui.mode.c_cc[VTIME] = 0;
+    if (!ui.exit_hook) { // exit() and a return from main restore too
+        std::atexit(at_exit);
+        ui.exit_hook = true;
+    }
+    install_handlers();
+    open_wake_pipe();
+    ui.on = 1;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &ui.mode) != 0) {
+        ui.on = 0;
+        remove_handlers();
+        return false;
+    }
+    ui.depth = 1;
+    return true;
+}
+
+void ui_off() {
+    if (ui.depth == 0 || --ui.depth > 0) return;
+    ui_restore_async();
+    remove_handlers();
+}
+
+bool ui_active() { return ui.depth > 0; }
+
+void ui_note(uint32_t feature, bool on) {
+    if (on) ui.features = ui.features | static_cast<sig_atomic_t>(feature);
+    else ui.features = ui.features & ~static_cast<sig_atomic_t>(feature);
+}
+
+void ui_suspend(bool away) {
+    if (ui.depth == 0) return;
+    ui.on = away ? 0 : 1;
+    tcsetattr(STDIN_FILENO, TCSANOW, away ? &ui.saved : &ui.mode);
+}
+
+bool console_size(int& columns, int& rows) {
+    static constexpr int fds[] = {STDOUT_FILENO, STDIN_FILENO, STDERR_FILENO};
+    for (int fd : fds) {
+        winsize ws;
+        if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
+            columns = ws.ws_col;
+            rows = ws.ws_row;
+            return true;
+        }
+    }
+    columns = 80;
+    rows = 24;
+    return false;
+}
+
+wait_result ui_wait(int timeout_ms, bool input) {
+    open_wake_pipe();
+    if (take_resized()) {
+        drain_wake_pipe();
+        return WAIT_RESIZE;
+    }
+    pollfd fds[2] = {{wake_pipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+    int r = poll(fds, input ? 2 : 1, timeout_ms);
+    if (r < 0) return errno == EINTR && take_resized() ? (drain_wake_pipe(), WAIT_RESIZE) : WAIT_INTERRUPTED;
+    if (r == 0) return WAIT_TIMEOUT;
+    if (fds[0].revents & POLLIN) {
+        drain_wake_pipe();
+        if (take_resized()) return WAIT_RESIZE;
+    }
+    if (input && (fds[1].revents & (POLLHUP | POLLERR)) && !(fds[1].revents & POLLIN)) hang_up();
+    return input && (fds[1].revents & POLLIN) ? WAIT_INPUT : WAIT_INTERRUPTED;
+}
+
+size_t ui_read(uint8_t* buf, size_t cap) {
+    constexpr size_t PASS_MAX = 65536;
+    if (cap > PASS_MAX) cap = PASS_MAX;
+    for (;;) {
+        ssize_t n = ::read(STDIN_FILENO, buf, cap);
+        if (n > 0) return static_cast<size_t>(n);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EIO) hang_up();
+        return 0;
+    }
+}
+
+int64_t monotonic_ms() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// }==
 
 } // namespace zyl::terminal

@@ -57,4 +57,54 @@ bool input_ready();
 // Writes [n] bytes to standard output, whole, retrying interrupted writes.
 void write_out(const char* p, size_t n);
 
+// {== The terminal UI's mode
+//
+// Entered only when standard input is a terminal: raw as for the editor, but a read never
+// waits (VMIN 0, VTIME 0). Whatever the UI turns on besides (mouse reporting, the alternate
+// screen, a hidden cursor, colours) is noted with ui_note, so that one restore undoes all of
+// it: ui_off, a ui_guard, restore_async (fault reporter, exits) and the ending signals.
+
+// What the UI turned on, for the restore.
+enum ui_feature : uint32_t { UI_MOUSE = 1, UI_ALT_SCREEN = 2, UI_CURSOR_HIDDEN = 4, UI_COLOURS = 8 };
+
+// Enters the UI's mode; false, with termios untouched, when standard input is no terminal.
+// Nests: only the outermost call changes the modes.
+bool ui_on();
+// Leaves the UI's mode, undoing everything noted; does nothing when it is off.
+void ui_off();
+// Whether the UI's mode is on.
+bool ui_active();
+// Notes that [feature] was turned on or off ([on]).
+void ui_note(uint32_t feature, bool on);
+// The saved modes back while other output is written ([away] true), and the UI's modes again.
+void ui_suspend(bool away);
+
+// The UI's mode for a scope: left when the scope ends, error unwinding included.
+struct ui_guard {
+    bool on;
+    ui_guard() : on(ui_on()) {}
+    ~ui_guard() {
+        if (on) ui_off();
+    }
+    ui_guard(const ui_guard&) = delete;
+    ui_guard& operator=(const ui_guard&) = delete;
+};
+
+// The console's columns and rows from stdout, stdin or stderr in turn; 80x24 (and false) when
+// none answers with positive values.
+bool console_size(int& columns, int& rows);
+
+// What ui_wait ended on.
+enum wait_result { WAIT_TIMEOUT = 0, WAIT_INPUT = 1, WAIT_RESIZE = 2, WAIT_INTERRUPTED = 3 };
+// Waits at most [timeout_ms] (-1: no limit) for input on standard input (only when [input]) or
+// a window resize. A signal ends the wait. A hang-up of the terminal counts as SIGHUP.
+wait_result ui_wait(int timeout_ms, bool input);
+// Reads what standard input holds now, at most [cap] bytes and never more than 64 KB a call
+// (the rest waits in the kernel); 0 when nothing is there. A terminal gone counts as SIGHUP.
+size_t ui_read(uint8_t* buf, size_t cap);
+// Milliseconds of the monotonic clock.
+int64_t monotonic_ms();
+
+// }==
+
 } // namespace zyl::terminal

@@ -1,0 +1,412 @@
+// gui/terminal/input_decoder.cpp: the byte-at-a-time machine of the terminal UI's input
+// decoder (input_decoder.h): plain text and UTF-8, ESC sequences, control sequences with their
+// key table, SGR mouse and cursor-position reports, and the DCS and OSC strings it skips.
+#include "gui/terminal/input_decoder.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+#include "datatypes/event.h"
+
+namespace zyl::tui {
+
+// {== Internal functions
+
+namespace {
+
+enum state : uint8_t { GROUND, UTF8, ESC, CSI, SS3, STRING, STRING_ESC };
+
+constexpr uint8_t BYTE_ESC = 27;
+constexpr uint8_t BYTE_BEL = 7;
+constexpr int32_t REPLACEMENT = 0xFFFD;
+constexpr uint16_t PARAM_MAX = 65535;
+
+// What one byte did: whether it made an item and whether it was used (an unused byte is read
+// again in the new state).
+struct step {
+    bool item;
+    bool used;
+};
+constexpr step NOTHING{false, true};
+constexpr step MADE{true, true};
+constexpr step AGAIN{false, false};
+constexpr step MADE_AGAIN{true, false};
+
+void key_item(input_item& out, int32_t key, uint32_t flags) {
+    out = input_item{key, flags, 0, 0, ITEM_KEY, false};
+}
+
+// key_item of a plain key [cp] as two 8-byte stores: key and flags 0, then position 0 and the
+// kind (the layout of input_item).
+inline void put_key(input_item* out, uint32_t cp) {
+    static_assert(sizeof(input_item) == 16 && offsetof(input_item, kind) == 12);
+    uint64_t words[2] = {cp, uint64_t(ITEM_KEY) << 32};
+    std::memcpy(out, words, sizeof words);
+}
+
+void special_item(input_item& out, int32_t code, uint32_t modifiers) {
+    key_item(out, code, event::FLAG_SPECIAL | modifiers);
+}
+
+// The event flags of xterm's modifier parameter [m] (1 + shift 1, alt 2, control 4).
+uint32_t modifier_flags(uint32_t m) {
+    if (m < 2) return 0;
+    uint32_t bits = m - 1, flags = 0;
+    if (bits & 1) flags |= event::FLAG_SHIFT;
+    if (bits & 2) flags |= event::FLAG_ALT;
+    if (bits & 4) flags |= event::FLAG_CONTROL;
+    return flags;
+}
+
+// The special code of a cursor or editing key letter (ESC [ x and ESC O x), 0 for none.
+int32_t letter_key(uint8_t b) {
+    switch (b) {
+    case 'A': return -20;
+    case 'B': return -21;
+    case 'C': return -22;
+    case 'D': return -23;
+    case 'F': return -24;
+    case 'H': return -25;
+    default: return 0;
+    }
+}
+
+// The special code of ESC [ n ~, 0 for none (2, insert, and the paste markers among them).
+int32_t tilde_key(uint32_t n) {
+    switch (n) {
+    case 1: case 7: return -25;
+    case 3: return -27;
+    case 4: case 8: return -24;
+    case 5: return -28;
+    case 6: return -29;
+    case 15: return -35;
+    case 17: case 18: case 19: case 20: case 21: return -36 - static_cast<int32_t>(n - 17);
+    case 23: return -41;
+    case 24: return -42;
+    default: return 0;
+    }
+}
+
+void start_sequence(input_decoder& d, uint8_t next) {
+    d.state = next;
+    d.nparams = 0;
+    d.current = 0;
+    d.length = 0;
+    d.any_param = d.sgr = d.broken = false;
+}
+
+// Stores the parameter being read; a seventeenth breaks the sequence.
+void end_param(input_decoder& d) {
+    if (d.nparams < CSI_MAX_PARAMS) d.params[d.nparams++] = static_cast<uint16_t>(d.current);
+    else d.broken = true;
+    d.current = 0;
+}
+
+// The item of a finished control sequence with final byte [f]; false when it gives none.
+bool finish_csi(input_decoder& d, uint8_t f, input_item& out) {
+    if (d.any_param) end_param(d);
+    if (d.broken) return false;
+    uint32_t n = d.nparams;
+    const uint16_t* p = d.params;
+    if ((f == 'M' || f == 'm') && n == 3) {
+        uint32_t code = p[0];
+        uint32_t mods = ((code >> 2) & 1 ? event::FLAG_SHIFT : 0) | ((code >> 3) & 1 ? event::FLAG_ALT : 0) |
+                        (code & 0x10 ? event::FLAG_CONTROL : 0);
+        out = input_item{static_cast<int32_t>(code), mods, p[1], p[2], ITEM_MOUSE, f == 'm'};
+        return true;
+    }
+    if (d.sgr) return false;
+    if (f == 'R' && n == 2) {
+        out = input_item{0, 0, p[1], p[0], ITEM_CURSOR, false};
+        return true;
+    }
+    if (f == 'Z' && n == 0) {
+        key_item(out, 9, event::FLAG_SHIFT);
+        return true;
+    }
+    int32_t code = f == '~' ? (n >= 1 && n <= 2 ? tilde_key(p[0]) : 0)
+                            : (n == 0 || (n <= 2 && p[0] <= 1) ? letter_key(f) : 0);
+    if (code == 0) return false;
+    special_item(out, code, n == 2 ? modifier_flags(p[1]) : 0);
+    return true;
+}
+
+step on_csi(input_decoder& d, uint8_t b, input_item& out) {
+    if (b == BYTE_ESC) { // aborts the sequence and starts the next
+        start_sequence(d, ESC);
+        return NOTHING;
+    }
+    if (++d.length > CSI_MAX_BYTES) d.broken = true;
+    if (b >= '0' && b <= '9') {
+        d.current = d.current * 10 + (b - '0');
+        if (d.current > PARAM_MAX) d.current = PARAM_MAX;
+        d.any_param = true;
+    } else if (b == ';') {
+        d.any_param = true;
+        end_param(d);
+    } else if (b == '<') {
+        d.sgr = true;
+    } else if (b >= 64 && b <= 126 && b != '[') {
+        d.state = GROUND;
+        return finish_csi(d, b, out) ? MADE : NOTHING;
+    } else if (b >= 0x20) {
+        d.broken = true; // private markers, intermediates, sub-parameters: no key of ours
+    }
+    return NOTHING; // control bytes inside a sequence are ignored
+}
+
+step on_ss3(input_decoder& d, uint8_t b, input_item& out) {
+    d.state = GROUND;
+    if (b == BYTE_ESC) {
+        start_sequence(d, ESC);
+        return NOTHING;
+    }
+    int32_t code = b >= 'P' && b <= 'S' ? -31 - (b - 'P') : letter_key(b);
+    if (code == 0) return NOTHING;
+    special_item(out, code, 0);
+    return MADE;
+}
+
+step on_escape(input_decoder& d, uint8_t b) {
+    switch (b) {
+    case '[': start_sequence(d, CSI); return NOTHING;
+    case 'O': d.state = SS3; return NOTHING;
+    case 'P': case ']':
+        start_sequence(d, STRING);
+        d.osc = b == ']';
+        return NOTHING;
+    default: break;
+    }
+    d.state = GROUND;
+    // Another ESC, or a byte of text, is read again: the first ESC gives no key (the key
+    // table has none for it) but what follows is not lost.
+    if (b == BYTE_ESC || b >= 0x80) return AGAIN;
+    return NOTHING;
+}
+
+step on_string(input_decoder& d, uint8_t b) {
+    if (++d.length > STRING_MAX_BYTES) { // unterminated: give the input back to the user
+        d.state = GROUND;
+        return AGAIN;
+    }
+    if (d.state == STRING_ESC) {
+        d.state = b == '\\' ? GROUND : STRING;
+        return NOTHING;
+    }
+    if (b == BYTE_ESC) d.state = STRING_ESC;
+    else if (b == BYTE_BEL && d.osc) d.state = GROUND;
+    return NOTHING;
+}
+
+// The first byte of a character; control bytes are keys of their own.
+step on_ground(input_decoder& d, uint8_t b, input_item& out) {
+    if (b == BYTE_ESC) {
+        d.state = ESC;
+        return NOTHING;
+    }
+    if (b < 0x20 || b == 0x7F) {
+        if (b == 0) return NOTHING; // key 0 is no key
+        key_item(out, b == 8 ? 127 : b == 10 ? 13 : b, 0);
+        return MADE;
+    }
+    if (b < 0x80) {
+        key_item(out, b, 0);
+        return MADE;
+    }
+    // Lead bytes and the range their first continuation byte must fall in.
+    d.lo = 0x80;
+    d.hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+        d.need = 1;
+        d.cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        d.need = 2;
+        d.cp = b & 0x0F;
+        if (b == 0xE0) d.lo = 0xA0;  // overlong
+        if (b == 0xED) d.hi = 0x9F;  // surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        d.need = 3;
+        d.cp = b & 0x07;
+        if (b == 0xF0) d.lo = 0x90;  // overlong
+        if (b == 0xF4) d.hi = 0x8F;  // above U+10FFFF
+    } else {
+        key_item(out, REPLACEMENT, 0); // stray continuation, C0, C1, F5-FF
+        return MADE;
+    }
+    d.state = UTF8;
+    return NOTHING;
+}
+
+step on_utf8(input_decoder& d, uint8_t b, input_item& out) {
+    if (b < d.lo || b > d.hi) { // the character ends early: this byte starts afresh
+        d.state = GROUND;
+        key_item(out, REPLACEMENT, 0);
+        return MADE_AGAIN;
+    }
+    d.cp = (d.cp << 6) | (b & 0x3F);
+    d.lo = 0x80;
+    d.hi = 0xBF;
+    if (--d.need > 0) return NOTHING;
+    d.state = GROUND;
+    key_item(out, static_cast<int32_t>(d.cp), 0);
+    return MADE;
+}
+
+step feed_byte(input_decoder& d, uint8_t b, input_item& out) {
+    switch (d.state) {
+    case GROUND: return on_ground(d, b, out);
+    case UTF8: return on_utf8(d, b, out);
+    case ESC: return on_escape(d, b);
+    case CSI: return on_csi(d, b, out);
+    case SS3: return on_ss3(d, b, out);
+    default: return on_string(d, b);
+    }
+}
+
+// A control sequence lying whole in [p, end) (p at its ESC): parsed at once into [out] as
+// on_csi would, answering the byte after it; null when it is not whole, runs over the length
+// limit or meets an ESC, which the state machine then takes byte by byte.
+const uint8_t* whole_csi(input_decoder& d, const uint8_t* p, const uint8_t* end, input_item& out, bool& made) {
+    const uint8_t* q = p + 2;
+    const uint8_t* limit = q + CSI_MAX_BYTES < end ? q + CSI_MAX_BYTES : end;
+    start_sequence(d, GROUND);
+    uint32_t current = 0;
+    for (; q < limit; q++) {
+        uint8_t b = *q;
+        if (b >= '0' && b <= '9') {
+            current = current * 10 + (b - '0');
+            if (current > PARAM_MAX) current = PARAM_MAX;
+            d.any_param = true;
+        } else if (b == ';') {
+            d.any_param = true;
+            d.current = current;
+            end_param(d);
+            current = 0;
+        } else if (b == '<') {
+            d.sgr = true;
+        } else if (b >= 64 && b <= 126 && b != '[') {
+            d.current = current;
+            made = finish_csi(d, b, out);
+            return q + 1;
+        } else if (b == BYTE_ESC) {
+            return nullptr;
+        } else if (b >= 0x20) {
+            d.broken = true;
+        }
+    }
+    return nullptr;
+}
+
+// Decodes printable ASCII, whole and valid UTF-8 characters and whole control sequences from
+// the read index into at most [room] items, without the byte-at-a-time machine; stops at
+// anything else (left to feed_byte).
+size_t decode_text(input_decoder& d, input_item* out, size_t room) {
+    const uint8_t* p = d.buf + d.head;
+    const uint8_t* end = d.buf + d.count;
+    size_t k = 0;
+    while (k < room && p < end) {
+        // A run of printable ASCII: one compare and two stores a byte.
+        size_t n = room - k < size_t(end - p) ? room - k : size_t(end - p), i = 0;
+        input_item* o = out + k;
+        for (; i < n; i++) {
+            uint32_t c = p[i];
+            if (c - 0x20u >= 0x5Fu) break;
+            put_key(o + i, c);
+        }
+        k += i;
+        p += i;
+        if (i == n) break;
+        uint8_t b = p[0];
+        uint32_t cp;
+        if (b >= 0xC2 && b <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            cp = (uint32_t(b & 0x1F) << 6) | (p[1] & 0x3F);
+            p += 2;
+        } else if (b >= 0xE0 && b <= 0xEF && end - p >= 3 && p[1] >= (b == 0xE0 ? 0xA0 : 0x80) &&
+                   p[1] <= (b == 0xED ? 0x9F : 0xBF) && (p[2] & 0xC0) == 0x80) {
+            cp = (uint32_t(b & 0x0F) << 12) | (uint32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+            p += 3;
+        } else if (b >= 0xF0 && b <= 0xF4 && end - p >= 4 && p[1] >= (b == 0xF0 ? 0x90 : 0x80) &&
+                   p[1] <= (b == 0xF4 ? 0x8F : 0xBF) && (p[2] & 0xC0) == 0x80 && (p[3] & 0xC0) == 0x80) {
+            cp = (uint32_t(b & 0x07) << 18) | (uint32_t(p[1] & 0x3F) << 12) | (uint32_t(p[2] & 0x3F) << 6) |
+                 (p[3] & 0x3F);
+            p += 4;
+        } else if (b == BYTE_ESC && end - p >= 3 && p[1] == '[') {
+            bool made = false;
+            const uint8_t* next = whole_csi(d, p, end, out[k], made);
+            if (!next) break;
+            p = next;
+            k += made;
+            continue;
+        } else {
+            break;
+        }
+        put_key(out + k++, cp);
+    }
+    d.head = static_cast<size_t>(p - d.buf);
+    return k;
+}
+
+// Room for [n] more bytes behind those not decoded yet, moving them to the front first.
+void make_room(input_decoder& d, size_t n) {
+    if (d.head > 0) {
+        std::memmove(d.buf, d.buf + d.head, d.count - d.head);
+        d.count -= d.head;
+        d.head = 0;
+    }
+    if (d.count + n <= d.capacity) return;
+    size_t cap = d.capacity ? d.capacity : 4096;
+    while (cap < d.count + n) cap *= 2;
+    auto* grown = static_cast<uint8_t*>(std::realloc(d.buf, cap));
+    if (!grown) std::abort();
+    d.buf = grown;
+    d.capacity = cap;
+}
+
+} // namespace
+
+// }==
+// {== Interface
+
+void input_reset(input_decoder& d) {
+    std::free(d.buf);
+    d = input_decoder{};
+}
+
+void input_feed(input_decoder& d, const uint8_t* p, size_t n) {
+    if (n == 0) return;
+    make_room(d, n);
+    std::memcpy(d.buf + d.count, p, n);
+    d.count += n;
+}
+
+size_t input_decode(input_decoder& d, input_item* out, size_t cap) {
+    size_t made = 0;
+    while (made < cap && d.head < d.count) {
+        if (d.state == GROUND) { // text and whole sequences, the common case
+            size_t from = d.head;
+            made += decode_text(d, out + made, cap - made);
+            if (d.head != from) continue;
+        }
+        step s = feed_byte(d, d.buf[d.head], out[made]);
+        if (s.used) d.head++;
+        if (s.item) made++;
+    }
+    if (d.head == d.count) d.head = d.count = 0;
+    return made;
+}
+
+bool input_partial(const input_decoder& d) { return d.state != GROUND; }
+
+bool input_expire(input_decoder& d, input_item& out) {
+    uint8_t was = d.state;
+    d.state = GROUND;
+    if (was == ESC) key_item(out, 27, 0);
+    else if (was == UTF8) key_item(out, REPLACEMENT, 0);
+    else return false;
+    return true;
+}
+
+// }==
+
+} // namespace zyl::tui
