@@ -288,6 +288,8 @@ void catch_(int32_t check, int32_t name) {
     const cell* blk = stack::arg(0);
     const cell* want = name >= 0 ? stack::arg(static_cast<uint32_t>(name)) : nullptr;
     stack::mark_catch(&fw.catch_);
+    // A named catch keeps where its names are, so that a throw it will not take looks past it.
+    if (want) (es.ftop - 1)->saved_values = static_cast<uint32_t>(name) + 1;
     interp::eval_block(blk, true);
     uint32_t code = es.throw_code;
     if (code == THROW_NONE) {

@@ -41,7 +41,7 @@ def fix(zyl, path):
         if not line.startswith("*** "):
             continue
         nxt = lines[i + 1] if i + 1 < len(lines) else None
-        if g < len(got) and got[g] == "" and nxt is not None and nxt != "" and not nxt.startswith("*** "):
+        if g < len(got) and got[g] == "" and nxt is not None and nxt != "":
             out.append("")
             g += 1
     text = "\n".join(out)
