@@ -75,7 +75,7 @@ def main():
             failed += 1
             print(f"{name}: status {p.returncode} (expected {status}), output {got!r} "
                   f"(expected {output!r})")
-    failed += script_error_status(zyl, quiet) + interrupt_status(zyl, quiet)
+    failed += script_error_status(zyl, quiet) + interrupt_status(zyl, quiet) + closed_reader_status(zyl, quiet)
     shutil.rmtree(home, ignore_errors=True)
     sys.exit(1 if failed else 0)
 
@@ -91,6 +91,25 @@ def script_error_status(zyl, env):
     out = p.stdout.decode("utf-8", "replace")
     if p.returncode != 254 or not out.startswith("a\n") or "Math Error" not in out or "b\n" in out:
         print(f"uncaught script error: status {p.returncode}, output {out!r}")
+        return 1
+    return 0
+
+
+def closed_reader_status(zyl, env):
+    """Output into a pipe whose reader has gone ends zyl with 1, as `... | head -1` needs."""
+    p = subprocess.Popen([zyl], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    p.stdin.write(b'forever [print "y"]\n')
+    p.stdin.close()
+    for _ in range(4):  # the banner, then one line of output
+        p.stdout.readline()
+    p.stdout.close()
+    try:
+        status = p.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        status = "still running"
+    if status != 1:
+        print(f"closed reader: status {status}")
         return 1
     return 0
 
