@@ -18,7 +18,7 @@ import time
 
 def timed(cmd, text, env):
     t = time.perf_counter()
-    p = subprocess.run(cmd, input=text, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
+    p = subprocess.run(cmd, input=text, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
     return time.perf_counter() - t, p.stdout
 
 
@@ -26,14 +26,14 @@ def session(kind, n):
     """n lines of a session for zyl or python: assignments, appends and a three-line block."""
     out = ["b = []" if kind == "py" else "b: copy []"]
     i = 0
-    while len(out) < n:
+    while len(out) + 5 <= n:
         if kind == "py":
             out += [f"x = {i}", f"b.append({i})", "if x > 0:", "    y = x + 1", ""]
         else:
             out += [f"x: {i}", f"append b {i}", "if x > 0 [", "    y: x + 1", "]"]
         i += 1
     out.append("print(len(b))" if kind == "py" else "print length? b")
-    return ("\n".join(out[:n] + out[-1:]) + "\n").encode()
+    return ("\n".join(out) + "\n").encode()
 
 
 def main():

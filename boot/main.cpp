@@ -15,10 +15,8 @@
 #include "datatypes/core.h"
 #include "datatypes/error.h"
 #include "datatypes/symbol.h"
-#include "datatypes/word.h"
 #include "eval/interp.h"
 #include "eval/stack.h"
-#include "runtime/common.h"
 #include "runtime/error.h"
 #include "runtime/memory.h"
 #include "runtime/platform/native_stack.h"
@@ -34,17 +32,20 @@ struct args {
 
 int run_guarded(args* a);
 
-// Calls `cli-console-ctx/launch` as the start-up's last step: straight from here, so no
-// position of the entry's own shows in the reports of errors raised outside user code.
-void call_launch() {
+// The boot top level's last step: the console's `launch`. It runs as the boot top level does,
+// as compiled code with no interpreter frame (so reports of errors outside user code show no
+// position of its own). Nothing guards it: its error ends the process as the boot top
+// level's would, and the process ends when it returns. Sources without a console end here.
+void launch_console() {
     const cell* ctx = context::global_value(symbol::make("cli-console-ctx"));
-    if (!ctx || ctx->type() != T_object) runtime_error(101, "the console's entry is missing");
-    cell name = word::load("launch");
-    const cell* fn = context::find_value(ctx->w1, &name);
-    if (!fn || fn->type() != T_function) runtime_error(101, "the console's entry is missing");
-    cell f = *fn;
-    interp::call_with(&f, es.top, 0);
-    if (es.throw_code != THROW_NONE) es.throw_code = THROW_NONE; // nothing is left to catch it
+    if (!ctx || ctx->type() != T_object) return;
+    static const char call[] = "cli-console-ctx/launch";
+    cell* block = runtime::load_text(reinterpret_cast<const uint8_t*>(call), sizeof call - 1);
+    interp::is.compiled = true;
+    interp::is.events = false;
+    interp::eval_block(block, false);
+    es.throw_code = THROW_NONE; // a stray exit has nothing left to reach
+    stack::pop(2);
 }
 
 // The run-time on the big-stack thread. What escapes it ends the process as a runtime error:
@@ -65,21 +66,15 @@ int run_guarded(args* a) {
     try {
         runtime::start();
         runtime::set_command_line(a->argc, a->argv);
+        launch_console();
     } catch (const error::raised&) {
         if (es.top > es.bottom) error::print_report(es.top - 1);
         return error::UNCAUGHT_STATUS;
     }
-    int status = 0;
-    try {
-        call_launch();
-    } catch (const error::raised&) {
-        if (es.top > es.bottom) error::print_report(es.top - 1);
-        status = error::UNCAUGHT_STATUS;
-    }
     // Everything the run-time holds goes back, its heap blocks too: a leak checker sees a
     // clean exit.
     runtime::stop();
-    return status;
+    return 0;
 }
 
 } // namespace

@@ -1,13 +1,10 @@
 // boot/startup.cpp: the run-time start-up sequence, and the first language words.
 //
-// Until the boot image exists, the language's words are made from the embedded library
-// sources: `make` is made first from C++ (it is the action that makes every other native and
-// action value), then each source is loaded and evaluated in order.
+// start_core brings every service up to the lexer; boot/image_start.cpp then loads the boot
+// image and runs its top level. The boot-image tool stops at start_core.
 #include "boot/startup.h"
 
 #include <cstring>
-
-#include "boot/top_level.h"
 
 #include "datatypes/block.h"
 #include "datatypes/context.h"
@@ -57,40 +54,6 @@ void set_constant_words() {
     set_global("false", &false_value);
 }
 
-// `make` is the first word: every later native and action value is made through it. Finds
-// "make: make action! [spec n]" in the loaded actions source and makes it from C++.
-void make_make(const cell* block) {
-    const cell* head = reinterpret_cast<const cell*>(memory::buffer_of(block->w2)->head) + block->w1;
-    const cell* tail = reinterpret_cast<const cell*>(memory::buffer_of(block->w2)->tail);
-    uint32_t make_sym = symbol::resolve(symbol::make("make"));
-    for (const cell* p = head; p + 3 < tail; p++) {
-        if (p->type() != T_set_word || symbol::resolve(p->w2) != make_sym) continue;
-        if (p[2].type() != T_word || p[3].type() != T_block) continue;
-        cell* proto = stack::push(&unset_value);
-        *proto = datatype::make_value(T_action);
-        cell* spec = stack::push(&p[3]);
-        cell w = *p; // read before make_typed allocates: [p] points into the block's buffer
-        cell* made = actions::make_typed(proto, spec);
-        context::set_value(&w, made);
-        stack::pop(2);
-        return;
-    }
-    runtime_error(101, "the actions source does not define make");
-}
-
-void eval_library() {
-    top_level::begin();
-    for (size_t i = 0; i < library_source_count; i++) {
-        const source& s = library_sources[i];
-        cell* block = load_text(reinterpret_cast<const uint8_t*>(s.text), s.length);
-        if (i == 0) make_make(block);
-        interp::eval_block(block, false);
-        stack::pop(1);
-        stack::pop(1);
-    }
-    top_level::finish();
-}
-
 } // namespace
 
 cell* load_text(const uint8_t* text, size_t length) {
@@ -111,7 +74,7 @@ void define_routine(const char* name, const char* spec_text, void (*code)()) {
     stack::pop(2);
 }
 
-void start() {
+void start_core() {
     console::init_print_hooks();
     os::init_io();
     random::init();
@@ -139,8 +102,6 @@ void start() {
     port::init_system();
     set_constant_words();
     line_editor::init();
-    collector::gc.active = true;
-    eval_library();
 }
 
 void stop() {

@@ -8,21 +8,23 @@
 
 namespace zyl::runtime {
 
-// Starts every part of the run-time in dependency order, then makes the language's words:
-// the actions and natives from their spec sources and the base definitions. Once.
+// Starts every part of the run-time in dependency order, then loads the boot image and runs
+// its top level: the language's words. Once (until stop).
 void start();
+// The first part of start: every service up to the lexer, nothing of the image. The
+// boot-image tool stops here.
+void start_core();
 // Takes down what start made and frees all memory, so that start may run again: for tests.
 void stop();
 
-// One language source embedded in the program: its file name and text.
-struct source {
-    const char* name;
-    const char* text;
+// The boot image embedded in the program (generated at build time by boot/image_tool.cpp):
+// a compressed Zylbin stream and the count of values it appends to the root block.
+struct image {
+    const uint8_t* bytes;
     size_t length;
+    uint32_t values;
 };
-// The embedded library sources, in load order (generated at build time).
-extern const source library_sources[];
-extern const size_t library_source_count;
+extern const image boot_image;
 
 // Loads the UTF-8 [text] into a block pushed on the evaluation stack; answers it. A syntax
 // error is raised.

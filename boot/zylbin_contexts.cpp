@@ -281,8 +281,14 @@ void read_word(decoder& d, node_id into, uint8_t type, bool f, uint32_t notes) {
     }
     if (!f) {
         if (notes & NOTE_REFERENCE) invalid_at(d, at);
+        // Most words are global: each name is looked up (or added) there once a decoding. The
+        // boot image's refinements stay unbound, as the lexer leaves them.
         cell w{T_word, 0, sym, word::NO_INDEX};
-        if (context::global()) word::make_at_global(sym, &w);
+        if (d.m != MODE_BOOT || type != T_refinement) {
+            uint32_t& known = d.globals[d.last_symbol];
+            if (known) w.w1 = context::global(), w.w3 = known - 1;
+            else if (context::global()) word::make_at_global(sym, &w), known = w.w3 + 1;
+        }
         cells::set_type(&w, type);
         series::append_value(into, w);
         return;

@@ -77,6 +77,7 @@ void take_symbol_table(decoder& d, uint32_t s, uint32_t t, const uint8_t* at) {
     d.sym_count = s;
     d.string_size = t;
     d.symbols.assign(s, 0);
+    d.globals.assign(s, 0);
 }
 
 // The compact body: leading varints, symbol table, then the records up to the payload size.
@@ -169,6 +170,7 @@ uint32_t read_symbol(decoder& d) {
     const uint8_t* at = d.p;
     uint32_t i = read_varint(d);
     if (i >= d.sym_count) invalid_at(d, at);
+    d.last_symbol = i;
     if (d.symbols[i]) return d.symbols[i];
     uint32_t offset;
     std::memcpy(&offset, d.sym_offsets + uint64_t(i) * 4, 4);

@@ -47,6 +47,8 @@ struct decoder {
     uint32_t sym_count = 0;
     uint32_t string_size = 0;
     std::vector<uint32_t> symbols; // interned id of each table entry, 0 until first read
+    std::vector<uint32_t> globals; // global word index + 1 of each table entry, 0 until needed
+    uint32_t last_symbol = 0;      // the table entry read_symbol read last
     std::vector<uint32_t> path;    // the path just read
     uint64_t promised = 0;         // records that open containers still expect
     uint32_t depth = 0;            // nesting of the record being read (0: top level)

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "library_text.h"
 #include "datatypes/block.h"
 #include "datatypes/function.h"
 #include "datatypes/integer.h"
@@ -102,15 +103,6 @@ struct NativeTest : zyl::testing::LexerTest {
         return s;
     }
 };
-
-// The text of the library source [name], from the source tree.
-std::string library_source(const char* name) {
-    std::string path = std::string(ZYL_SOURCE_DIR) + "/library/" + name;
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // {== Making natives and actions
 

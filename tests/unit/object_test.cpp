@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "library_text.h"
 #include "boot/startup.h"
 #include "datatypes/block.h"
 #include "datatypes/core.h"
@@ -672,9 +673,8 @@ struct ObjectEvalTest : ObjectTest {
     // The line of the library sources that defines [name].
     static std::string library_line(const char* name) {
         std::string prefix = std::string("\n") + name + ": make ";
-        for (size_t i = 0; i < runtime::library_source_count; i++) {
-            std::string_view text(runtime::library_sources[i].text,
-                                  runtime::library_sources[i].length);
+        for (const char* file : {"actions.zyl", "natives.zyl"}) {
+            std::string text = library_source(file);
             size_t at = text.find(prefix);
             if (at == std::string_view::npos) continue;
             size_t end = text.find('\n', at + 1);

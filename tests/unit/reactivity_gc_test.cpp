@@ -27,7 +27,9 @@ TEST_F(ReactivityGcTest, DroppedDeepReactorsLeaveTheOwnerTableAndMemoryFlat) {
     uint64_t held = std::stoull(eval("recycle"));
     for (int i = 0; i < 3; i++) eval(round);
     EXPECT_LE(owner_entries(), entries);
-    EXPECT_LE(std::stoull(eval("recycle")), held + (1u << 20));
+    // The figure moves by a few segments with the heap's layout; one round's worth of leaked
+    // reactors would be tens of megabytes.
+    EXPECT_LE(std::stoull(eval("recycle")), held + (8u << 20));
 }
 
 // The owner object is reachable only through the entry of the block it owns.

@@ -1,0 +1,44 @@
+// boot/image_start.cpp: the start-up's second half, from the embedded boot image.
+//
+// The image holds the actions and natives as definitions (bound while it is decoded), then
+// one block per boot source in section order. Those blocks are the top level: evaluated in
+// order, with nothing around them, so an error ends the start with its report.
+#include "boot/startup.h"
+
+#include "boot/top_level.h"
+#include "boot/zylbin.h"
+#include "datatypes/block.h"
+#include "eval/interp.h"
+#include "eval/stack.h"
+#include "runtime/collector.h"
+#include "runtime/common.h"
+#include "runtime/memory.h"
+
+namespace zyl::runtime {
+
+namespace {
+
+// Room in the root block beyond the image's values, for blocks the run-time roots there.
+constexpr uint32_t ROOT_SPARE = 64;
+
+} // namespace
+
+void start() {
+    start_core();
+    // The root block never moves: its capacity is fixed from the count the image tool recorded.
+    collector::gc.root_block = series::alloc_unmanaged(boot_image.values + ROOT_SPARE, sizeof(cell), 0);
+    zylbin::load_boot_image({boot_image.bytes, boot_image.length}, false);
+    if (series::length(collector::gc.root_block) != boot_image.values) runtime_error(RT_ASSERTION); // a mismatched image
+    collector::gc.active = true;
+    top_level::begin();
+    node_id root = collector::gc.root_block;
+    uint32_t count = uint32_t(series::length(root));
+    for (uint32_t i = 0; i < count; i++) {
+        cell* source = stack::push(block::cells_of(root) + i);
+        if (source->type() == T_block) interp::eval_block(source, false);
+        stack::pop(2); // the block and its value
+    }
+    top_level::finish();
+}
+
+} // namespace zyl::runtime
