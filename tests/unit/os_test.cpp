@@ -189,11 +189,12 @@ TEST(ConsoleOutputTerminal, PseudoTerminalReceivesAnsiUnchanged) {
 // Output that goes nowhere ends the program as a shell tool ends (no SIGPIPE: status 1), so
 // `forever [print "y"]` into `head -1` stops.
 TEST_F(ConsoleOutput, ClosedReaderEndsTheProgramWithStatus1) {
+    close(fds[0]); // here, before the child is made: no process keeps a reader
+    fds[0] = -1;
     EXPECT_EXIT(
         {
             os::init_io();
             console::set_output_fd(fds[1]);
-            close(fds[0]);
             std::vector<uint8_t> t = latin1("nobody reads this");
             console::write_latin1_line(t.data(), t.size());
             console::write_cstring("nor this");
