@@ -60,7 +60,7 @@ def main():
         }
         for name, text in scripts.items():
             with open(os.path.join(d, name + ".zyl"), "w") as f:
-                f.write(text + "\n")
+                f.write("Zyl [] " + text + "\n")
         rows = [
             ("start-up", [zyl, "empty.zyl"], None),
             (f"copy {mb} MB", [zyl, "copy.zyl"], ["sh", "-c", "cat ascii > c"]),

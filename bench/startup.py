@@ -24,7 +24,7 @@ def main():
     runs = int(sys.argv[sys.argv.index("--runs") + 1]) if "--runs" in sys.argv else 100
     with tempfile.TemporaryDirectory() as folder:
         script = os.path.join(folder, "hello")
-        for ext, text in ((".zyl", 'print "hello"\n'), (".lua", 'print("hello")\n'), (".py", 'print("hello")\n')):
+        for ext, text in ((".zyl", 'Zyl [] print "hello"\n'), (".lua", 'print("hello")\n'), (".py", 'print("hello")\n')):
             with open(script + ext, "w") as f:
                 f.write(text)
         rows = [("zyl", [zyl, script + ".zyl"])]

@@ -117,7 +117,7 @@ def main():
                             ("csv", ("load-csv / csv.reader", "to-csv / csv.writer"))):
             script = os.path.join(d, kind + ".zyl")
             with open(script, "w") as f:
-                f.write(ZYL.replace("PATH", paths[kind]).replace("RUNS", runs).replace("KIND", kind))
+                f.write("Zyl []\n" + ZYL.replace("PATH", paths[kind]).replace("RUNS", runs).replace("KIND", kind))
             z = run([zyl, script])
             p = run([sys.executable, pyscript, kind, paths[kind], runs])
             for name, zt, pt in zip(names, z, p):

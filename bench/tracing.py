@@ -53,7 +53,7 @@ def main():
             zs = os.path.join(folder, "case.zyl")
             ps = os.path.join(folder, "case.py")
             with open(zs, "w") as f:
-                f.write(zyl_src)
+                f.write("Zyl []\n" + zyl_src)
             with open(ps, "w") as f:
                 f.write(py_src)
             tz, tp = [], []

@@ -11,6 +11,7 @@
 
 #include "boot/startup.h"
 #include "console/line_state.h"
+#include "console/stdin_input.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
@@ -402,15 +403,19 @@ void set_buffer_history_routine() {
     stack::set_last(&unset_value);
 }
 
+// Answers false when redirected input has ended; on a terminal the end of input is the
+// line "q".
 void read_input_routine() {
     hook();
-    if (!terminal::interactive()) natives::not_yet_available("reading redirected input");
     cell prompt = *stack::arg(0);
     bool hidden = stack::arg(1)->type() == T_logic && stack::arg(1)->w1 != 0;
     cell* line = stack::push(&roots[ROOT_LINE]);
-    if (line->type() != T_string) return;
-    read_line(&prompt, hidden, line);
-    stack::set_last(&unset_value);
+    bool more = true;
+    if (line->type() == T_string) {
+        if (terminal::interactive()) read_line(&prompt, hidden, line);
+        else more = stdin_input::read_line(line);
+    }
+    stack::set_last(more ? &true_value : &false_value);
 }
 
 void terminate_console_routine() { stack::set_last(&unset_value); }

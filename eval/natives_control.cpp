@@ -288,13 +288,17 @@ void catch_(int32_t check, int32_t name) {
     const cell* blk = stack::arg(0);
     const cell* want = name >= 0 ? stack::arg(static_cast<uint32_t>(name)) : nullptr;
     stack::mark_catch(&fw.catch_);
+    // A named catch keeps where its names are, so that a throw it will not take looks past it.
+    call_frame* mine = es.ftop - 1;
+    if (want) mine->saved_values = static_cast<uint32_t>(name) + 1;
     interp::eval_block(blk, true);
     uint32_t code = es.throw_code;
     if (code == THROW_NONE) {
         stack::unwind_last();
         return;
     }
-    if (code != THROW_THROW) return;
+    // A throw that looked past this catch was cut to a catch further out.
+    if (code != THROW_THROW || es.ftop - 1 != mine) return;
     // The stacks are cut to this catch frame: cell 0 the value, cell 1 the name. A bad /name
     // is this catch's error, not the throw's: the throw's frame is not its "where".
     if (want) {

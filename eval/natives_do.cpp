@@ -95,6 +95,24 @@ struct trace_scope {
     }
 };
 
+// Runs what follows as interpreted code when [on], restoring the mode on every way out.
+struct interpreted_scope {
+    bool on;
+    bool saved = interp::is.compiled;
+    explicit interpreted_scope(bool on_) : on(on_ && interp::is.compiled) {
+        if (!on) return;
+        interp::is.compiled = false;
+        interp::set_tracing(interp::is.tracing);
+    }
+    ~interpreted_scope() {
+        if (!on) return;
+        interp::is.compiled = saved;
+        interp::set_tracing(interp::is.tracing);
+    }
+    interpreted_scope(const interpreted_scope&) = delete;
+    interpreted_scope& operator=(const interpreted_scope&) = delete;
+};
+
 // Keeps [callback] as the tracer, with the events it asks for and its local slots, and
 // sends it the start event for [code].
 void start_trace(const cell* callback, const cell* code) {
@@ -211,6 +229,9 @@ void do_(int32_t check, int32_t expand, int32_t args, int32_t next, int32_t trac
     }
     if (next >= 0)
         word::get_value(stack::arg(static_cast<uint32_t>(next))); // an unbound word fails first
+    // A block is data, never library code: evaluated from a library function it runs as
+    // interpreted code, recording its position for the errors it raises.
+    interpreted_scope interpreted(v->type() == T_block || v->type() == T_paren || v->type() == T_string);
     switch (v->type()) {
     case T_block:
     case T_paren:

@@ -4,7 +4,10 @@
 
 #include <cstring>
 
+#include "datatypes/block.h"
 #include "datatypes/error.h"
+#include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "eval/stack_trace.h"
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
@@ -270,14 +273,39 @@ void throw_return(bool has_value, bool from_here) {
     }
 }
 
+namespace {
+
+// Whether catch frame [f] will not take a throw named [name]: it is a named catch (its names
+// are the argument saved_values - 1 of the catch call) and none of its names is [name]. A
+// catch whose names are not all words takes the throw and reports that itself.
+bool passes_by(const call_frame* f, const cell* name) {
+    if (!f->saved_values) return false;
+    const cell* want = es.bottom + f->caller_base + (f->saved_values - 1);
+    uint8_t nt = name->type();
+    bool named = nt == T_word || nt == T_lit_word || nt == T_get_word || nt == T_set_word;
+    uint32_t sym = named ? symbol::resolve(name->w2) : 0;
+    if (word::any_word_type_q(want->type())) return !named || symbol::resolve(want->w2) != sym;
+    if (want->type() != T_block) return false;
+    uint32_t total = static_cast<uint32_t>(memory::buffer_of(want->w2)->used_bytes() / sizeof(cell));
+    for (uint32_t i = want->w1; i < total; i++) {
+        const cell* w = block::cells_of(want->w2) + i;
+        if (w->type() != T_word) return false;
+        if (named && symbol::resolve(w->w2) == sym) return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void throw_value(uint32_t code) {
     saved_pointers saved = save();
     if (!es.throw_start && es.ftop > es.fbottom) es.throw_start = es.ftop - 1;
     cell value = es.base[0];
     cell name = es.base[1];
     call_frame* f = es.ftop - 1;
-    for (; f >= es.fbottom && f->type() != FRAME_CATCH; f--) {
+    for (; f >= es.fbottom; f--) {
         if (f->type() == FRAME_TRY_ALL) break;
+        if (f->type() == FRAME_CATCH && !(code == THROW_THROW && passes_by(f, &name))) break;
     }
     if (f < es.fbottom || f->type() != FRAME_CATCH) {
         saved.restore();

@@ -101,6 +101,9 @@ bool check_open(state& st, cell* result) {
         return false;
     }
     const cell* m = &out.cells[st.head - 1];
+    // The error event names the innermost open container: the console reads that as input
+    // still to come.
+    st.error_type = marker_type(m);
     throw_error(st, m->w3, -4);
 }
 

@@ -13,6 +13,7 @@
 #include "eval/stack.h"
 #include "library/predicates.h"
 #include "library/routines.h"
+#include "console/stdin_input.h"
 #include "runtime/error.h"
 
 namespace zyl {

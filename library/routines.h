@@ -43,6 +43,5 @@ void zylbin_decode();
 void zylbin_encode();
 void unescape();
 void trace_switch();
-void driver_ask();
 
 } // namespace zyl::routines

@@ -6,7 +6,9 @@
 #
 #   process_driver.py ZYL
 import base64
+import atexit
 import os
+import shutil
 import pty
 import select
 import stat
@@ -19,16 +21,33 @@ ZYL = os.path.abspath(sys.argv[1])
 failures = []
 
 
+HOME = tempfile.mkdtemp(prefix="zyl-home-")  # the console keeps its settings here
+atexit.register(shutil.rmtree, HOME, True)
+
+
 def base_env(**extra):
     env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["HOME"] = HOME
     env.update(extra)
     return env
+
+
+def console_output(text):
+    """What the console printed after its banner (two lines and an empty one), with the
+    blanks at line ends and the empty line after each error report left out: the
+    transcripts check those."""
+    lines = text.split("\n")
+    if len(lines) >= 3 and lines[0].startswith("--== Zyl "):
+        lines = lines[3:]
+    lines = [l.rstrip(" ") for l in lines]
+    kept = [l for i, l in enumerate(lines) if not (l == "" and i > 0 and lines[i - 1].startswith("*** "))]
+    return "\n".join(kept)
 
 
 def run(source, env=None, cwd=None, timeout=120, **kw):
     p = subprocess.run([ZYL], input=source.encode(), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                        env=env or base_env(), cwd=cwd, timeout=timeout, **kw)
-    return p.stdout.decode("utf-8", "replace")
+    return console_output(p.stdout.decode("utf-8", "replace"))
 
 
 def expect(name, got, wanted):
@@ -88,6 +107,8 @@ def no_zombies(folder):
     p.stdin.write(b'loop 100 [call "true"] wait 0.5 call/wait "true" print "ready" wait 5\n')
     p.stdin.close()
     try:
+        for _ in range(3):  # the banner
+            p.stdout.readline()
         line = p.stdout.readline()
         zombies = 0
         for entry in os.listdir("/proc"):

@@ -9,8 +9,11 @@
 #                                (check, check-error, checks-done); its last line must read
 #                                "N passed, 0 failed" and the exit status be 0.
 #
-# Each runs in a new temporary folder of its own, removed afterwards, so tests that write
-# files neither meet each other's files nor leave any behind.
+# Each runs in a new temporary folder of its own, removed afterwards, with a new HOME inside it
+# (never the user's: the console keeps its settings there), so tests that write files
+# neither meet each other's files nor leave any behind. The console's banner (its first two
+# lines and the empty line after them) is checked apart; blanks at the ends of lines are not
+# compared.
 import os
 import subprocess
 import sys
@@ -19,11 +22,25 @@ import tempfile
 SUPPORT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lang", "support", "assert.zyl")
 
 
+BANNER = ("--== Zyl ", "Type HELP for starting information.")
+
+
 def run(zyl, args, stdin):
     with tempfile.TemporaryDirectory(prefix="zyl-test-") as folder:
+        home = os.path.join(folder, ".home")
+        os.mkdir(home)
+        env = dict(os.environ, HOME=home)
         p = subprocess.run([zyl] + args, input=stdin.encode(), stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT, timeout=120, cwd=folder)
+                           stderr=subprocess.STDOUT, timeout=120, cwd=folder, env=env)
     return p.returncode, p.stdout.decode("utf-8", "replace")
+
+
+def strip_banner(lines):
+    """The lines after the banner, or None when it is not there."""
+    if len(lines) < 2 or not lines[0].startswith(BANNER[0]) or lines[1].rstrip() != BANNER[1]:
+        return None
+    rest = lines[2:]
+    return rest[1:] if rest and rest[0] == "" else rest
 
 
 def transcript(zyl, path):
@@ -36,10 +53,16 @@ def transcript(zyl, path):
                 inputs.append(line[3:])
             else:
                 expected.append(line)
+    expected = [e.rstrip(" ") for e in expected]
     while expected and expected[-1] == "":
         expected.pop()
     code, out = run(zyl, [], "\n".join(inputs) + "\n")
-    got = out.split("\n")
+    got = [g.rstrip(" ") for g in out.split("\n")]
+    after = strip_banner(got)
+    if after is None:
+        print(f"{path}: no banner: {got[:2]!r}")
+        return 1
+    got = after
     while got and got[-1] == "":
         got.pop()
     if got == expected:
@@ -56,7 +79,7 @@ def transcript(zyl, path):
 
 def script(zyl, path):
     with open(SUPPORT, encoding="utf-8") as f:
-        text = f.read() + "\n"
+        text = "Zyl []\n" + f.read() + "\n"
     with open(path, encoding="utf-8") as f:
         text += f.read()
     with tempfile.NamedTemporaryFile("w", suffix=".zyl", encoding="utf-8", delete=False) as t:

@@ -2,6 +2,7 @@
 #include "runtime/platform/console_output.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <poll.h>
@@ -69,7 +70,8 @@ std::vector<print_hook> print_hooks;
 std::vector<capture_hook> capture_hooks;
 
 // Writes the [n] bytes at [p], retrying interrupted and partial writes and waiting on a
-// non-blocking descriptor; any other failure drops the rest.
+// non-blocking descriptor. Any other failure (a closed pipe, a full disk) ends the program
+// with status 1, as a shell tool ends: output that goes nowhere must not keep it running.
 void write_all(const uint8_t* p, size_t n) {
     if (n > 0) out.last_lf = p[n - 1] == '\n';
     count_columns(p, n);
@@ -85,7 +87,7 @@ void write_all(const uint8_t* p, size_t n) {
             pollfd pfd{out.fd, POLLOUT, 0};
             if (poll(&pfd, 1, -1) >= 0 || errno == EINTR) continue;
         }
-        return;
+        std::_Exit(1);
     }
 }
 

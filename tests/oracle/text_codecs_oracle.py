@@ -100,7 +100,7 @@ def layout(text):
 def run_zyl(zyl, script_text, folder):
     script = os.path.join(folder, "run.zyl")
     with open(script, "w", encoding="utf-8") as f:
-        f.write(script_text)
+        f.write("Zyl []\n" + script_text)
     p = subprocess.run([zyl, script], capture_output=True, cwd=folder, timeout=600)
     out = p.stdout.decode("utf-8", "replace")
     if p.returncode != 0 or "***" in out:

@@ -334,7 +334,7 @@ def text_taller_than_the_window():
 def resize_redraws():
     s = Session(ZYL)
     try:
-        s.type("system: context [console: context [size: 0x0]]")
+        s.type("system/console/size: 0x0 ()")
         s.keys("Enter")
         s.type('"' + "b" * 58 + '"')
         s.tmux("resize-window", "-x", "40", "-y", "20")

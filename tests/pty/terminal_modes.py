@@ -115,7 +115,7 @@ def test_escape_drops_the_input():
         c.send(b"[1 2")
         c.read()
         c.send(b"\r")
-        c.read_until(b">> ")
+        c.read_until(b"[    ")  # the continuation prompt: the open bracket
         c.send(b"3\x1b")
         c.read_until(b"(escape)")
         c.send(b"4\r")

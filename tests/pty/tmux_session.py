@@ -16,8 +16,13 @@ class Session:
         self.socket = os.path.join(self.dir, "tmux.sock")
         self.cwd = cwd or self.dir
         env = "HOME=%s TERM=screen" % self.home
+        # The console starts through an empty script with --catch: no banner, so the first
+        # prompt is on the first row; the script goes back to the folder it was started in.
+        start = os.path.join(self.dir, "start.zyl")
+        with open(start, "w") as f:
+            f.write('Zyl [] change-dir %%"%s/"\n' % os.path.abspath(self.cwd))
         self.tmux("new-session", "-d", "-x", str(width), "-y", str(height), "-c", self.cwd,
-                  "env %s %s; echo; echo exited $?; sleep 60" % (env, zyl))
+                  "env %s %s --catch %s; echo; echo exited $?; sleep 60" % (env, zyl, start))
         self.tmux("set-option", "-g", "status", "off")
         self.wait_for(lambda s: s[0].startswith(">> "))
 

@@ -186,15 +186,21 @@ TEST(ConsoleOutputTerminal, PseudoTerminalReceivesAnsiUnchanged) {
     close(master);
 }
 
-TEST_F(ConsoleOutput, ClosedReaderDoesNotStopTheProgram) {
-    os::init_io();
-    console::set_output_fd(fds[1]);
-    close(fds[0]);
+// Output that goes nowhere ends the program as a shell tool ends (no SIGPIPE: status 1), so
+// `forever [print "y"]` into `head -1` stops.
+TEST_F(ConsoleOutput, ClosedReaderEndsTheProgramWithStatus1) {
+    close(fds[0]); // here, before the child is made: no process keeps a reader
     fds[0] = -1;
-    std::vector<uint8_t> t = latin1("nobody reads this");
-    console::write_latin1_line(t.data(), t.size());
-    console::write_cstring("nor this");
-    SUCCEED();
+    EXPECT_EXIT(
+        {
+            os::init_io();
+            console::set_output_fd(fds[1]);
+            std::vector<uint8_t> t = latin1("nobody reads this");
+            console::write_latin1_line(t.data(), t.size());
+            console::write_cstring("nor this");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(1), "");
 }
 
 // }==
