@@ -146,6 +146,14 @@ def command_line(home):
     code, out, _ = run([where], "", home, cwd=home)
     expect("the script's folder becomes the current one", out, "%" + folder + "/\n")
 
+    # The script's directives act from its own folder: an include runs there, a binary is read.
+    script("inc.zyl", 'Zyl [] x: 42\n')
+    with open(os.path.join(folder, "data.bin"), "wb") as f:
+        f.write(b"\x01\x02")
+    inc = script("directives.zyl", "Zyl [] #include %inc.zyl print x print mold #include-binary %data.bin\n")
+    expect("#include and #include-binary in a command-line script", run([inc], "", home)[:2],
+           (0, "42\n#{0102}\n"))
+
     code, out, _ = run([folder], "", home)
     expect("a folder as the script: reported, status 1", (code, out.startswith("*** Access Error")), (1, True))
 
