@@ -178,7 +178,9 @@ uint32_t read_symbol(decoder& d) {
     const uint8_t* name = d.strings + offset;
     const uint8_t* stop = static_cast<const uint8_t*>(std::memchr(name, 0, d.string_size - offset));
     if (stop == name) invalid_at(d, at); // the table ends in 0, so [stop] is found
-    for (const uint8_t* q = name; q < stop;) { // names are UTF-8, as the lexer takes them
+    const uint8_t* q = name; // names are UTF-8, as the lexer takes them; most are ASCII
+    while (q < stop && *q < 0x80) q++;
+    while (q < stop) {
         int32_t cp;
         q = unicode::decode_utf8_char(q, stop, cp);
         if (cp < 0) invalid_at(d, at);
@@ -341,9 +343,11 @@ void read_record(decoder& d, node_id into) {
         d.promised--;
     }
     const uint8_t* start = d.p;
-    const uint8_t* at;
+    const uint8_t* at = d.p;
     uint8_t head;
-    uint32_t notes = read_prefixes(d, &at, &head);
+    uint32_t notes = 0;
+    if (!d.fixed && d.p < d.end && *d.p < 0xC0) head = *d.p++; // most records: a type or a small integer
+    else notes = read_prefixes(d, &at, &head);
     if ((notes & NOTE_DEFINITION) && (d.m == MODE_USER || d.depth > 0)) invalid_at(d, start);
     uint32_t before = uint32_t(series::length(into));
     d.depth++;

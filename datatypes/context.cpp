@@ -3,6 +3,7 @@
 #include "datatypes/context.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "datatypes/core.h"
 #include "datatypes/integer.h"
@@ -81,9 +82,19 @@ cell* store_in_series(node_id ctx, uint32_t index, const cell& v, const cell* wo
     return value_at(ctx, index); // the hook may have moved the value series
 }
 
+// Binding may read each word's slot from a map of canonical symbol to slot + 1, filled from
+// the context's word list before the walk and emptied after: one load a word instead of a
+// search of the list or a probe of the table. The first entry of a name wins, as the search
+// finds it. The map is used where filling it costs no more than the walk: a context of a few
+// words, or no more words than the block has cells.
+constexpr uint32_t BIND_MAP_SMALL = 16;
+std::vector<uint32_t> bind_map;
+
+template <bool MAPPED> void bind_walk(const cell* block, node_id ctx, bool self);
+
 // The cells [from, to) of block node [n]: binds words, recurses into nested any-blocks.
 // Nothing here allocates, so raw cell pointers hold for the whole walk.
-void bind_cells(cell* from, cell* to, node_id ctx, bool self) {
+template <bool MAPPED> void bind_cells(cell* from, cell* to, node_id ctx, bool self) {
     for (cell* c = from; c < to; c++) {
         switch (c->type()) {
         case T_word:
@@ -96,18 +107,54 @@ void bind_cells(cell* from, cell* to, node_id ctx, bool self) {
         case T_set_word:
         case T_lit_word:
         case T_get_word:
-        case T_refinement: bind_word(ctx, c); break;
+        case T_refinement:
+            if constexpr (MAPPED) {
+                if (uint32_t slot = bind_map[symbol::resolve(c->w2)]) {
+                    c->w1 = ctx;
+                    c->w3 = slot - 1;
+                }
+            } else {
+                bind_word(ctx, c);
+            }
+            break;
         case T_block:
         case T_paren:
         case T_path:
         case T_lit_path:
         case T_set_path:
         case T_get_path:
-        case T_hash: bind(c, ctx, self); break;
+        case T_hash: bind_walk<MAPPED>(c, ctx, self); break;
         default: break;
         }
     }
 }
+
+template <bool MAPPED> void bind_walk(const cell* block, node_id ctx, bool self) {
+    node_id n = block->w2;
+    if (cycles::find(n)) return; // being bound further up: it contains itself
+    cycles::entry k_walk{n};
+    series_buffer* b = memory::buffer_of(n);
+    auto* first = reinterpret_cast<cell*>(b->head);
+    auto* tail = reinterpret_cast<cell*>(b->tail);
+    bind_cells<MAPPED>(first + std::min<uint64_t>(block->w1, tail - first), tail, ctx, self);
+}
+
+// Fills the bind map from [ctx]'s words and empties it again on every way out.
+struct bind_map_fill {
+    node_id ctx;
+    uint32_t words;
+    bind_map_fill(node_id c, uint32_t n) : ctx(c), words(n) {
+        if (bind_map.size() <= symbol::count()) bind_map.resize(symbol::count() + 1024);
+        for (uint32_t i = 0; i < words; i++) {
+            const cell* w = word_at(ctx, i);
+            uint32_t& slot = bind_map[symbol::resolve(w->w2)];
+            if (!slot) slot = w->w3 + 1;
+        }
+    }
+    ~bind_map_fill() {
+        for (uint32_t i = 0; i < words; i++) bind_map[symbol::resolve(word_at(ctx, i)->w2)] = 0;
+    }
+};
 
 // Gives small context [ctx] a word table over its word list (it outgrew SMALL_WORDS).
 [[gnu::noinline]] void add_table(node_id ctx) {
@@ -393,13 +440,15 @@ int32_t bind_word(node_id ctx, cell* word) {
 }
 
 const cell* bind(const cell* block, node_id ctx, bool self) {
-    node_id n = block->w2;
-    if (cycles::find(n)) return block; // being bound further up: it contains itself
-    cycles::entry k_walk{n};
-    series_buffer* b = memory::buffer_of(n);
-    auto* first = reinterpret_cast<cell*>(b->head);
-    auto* tail = reinterpret_cast<cell*>(b->tail);
-    bind_cells(first + std::min<uint64_t>(block->w1, tail - first), tail, ctx, self);
+    uint32_t words = word_count(ctx);
+    uint64_t cells = series::length(block->w2);
+    cells -= std::min<uint64_t>(block->w1, cells);
+    if (words > BIND_MAP_SMALL && words > cells) {
+        bind_walk<false>(block, ctx, self);
+        return block;
+    }
+    bind_map_fill fill{ctx, words};
+    bind_walk<true>(block, ctx, self);
     return block;
 }
 

@@ -55,6 +55,12 @@ void release_bitmap(void* resource) { imaging::destroy(static_cast<imaging::bitm
 
 [[noreturn]] void bad_media() { error::raise(error::cat_access, error::access_bad_media); }
 [[noreturn]] void no_memory() { error::raise(error::cat_internal, error::internal_no_memory); }
+// A format whose codec library is missing on this system is named, not taken for bad data.
+void need_codec(imaging::format fmt) {
+    if (imaging::codec_ready(fmt)) return;
+    cell name = word::load(imaging::format_name(fmt));
+    error::raise(error::cat_internal, error::internal_not_here, &name);
+}
 [[noreturn]] void invalid_arg(const cell* v) {
     cell c = *v;
     error::raise(error::cat_script, error::script_invalid_arg, &c);
@@ -221,7 +227,9 @@ cell* decode_binary(const cell* data) {
     cell v = *data;
     const uint8_t* p = binary::head_pointer(&v);
     uint32_t n = binary::rs_length_q(&v);
-    if (imaging::sniff(p, n) == imaging::UNKNOWN) return &(*stack::push_slot() = none_value);
+    imaging::format fmt = imaging::sniff(p, n);
+    if (fmt == imaging::UNKNOWN) return &(*stack::push_slot() = none_value);
+    need_codec(fmt);
     account(0);
     p = binary::head_pointer(&v); // a collection may have moved the bytes
     imaging::bitmap* b = nullptr;
@@ -249,6 +257,8 @@ cell* load_value(const cell* value) {
     } else {
         error::raise(error::cat_access, error::access_cannot_open, &v);
     }
+    imaging::format fmt = imaging::sniff(bytes.data(), bytes.size());
+    if (fmt != imaging::UNKNOWN) need_codec(fmt);
     imaging::bitmap* b = nullptr;
     if (imaging::decode(bytes.data(), bytes.size(), &b) != imaging::status::ok)
         error::raise(error::cat_access, error::access_cannot_open, &v);
@@ -265,6 +275,7 @@ cell* encode(const cell* c, cell* result, int32_t fmt) {
         error::raise(error::cat_script, error::script_invalid_arg, &f);
     }
     if (width_of(&img) == 0 || height_of(&img) == 0) bad_media();
+    need_codec(imaging::format(fmt));
     std::vector<uint8_t> bytes;
     if (!imaging::encode(bitmap_of(&img), imaging::format(fmt), bytes)) bad_media();
     if (bytes.size() > 0x7FFFFFFF) no_memory();

@@ -29,14 +29,18 @@ std::vector<entry>& added() {
     return t;
 }
 
+// Whether [a] names [b] in any case. The first bytes are compared folded first: the boot top
+// level looks up every routine by name, and most entries differ there.
+bool same_name(const char* a, const char* b) { return (a[0] | 0x20) == (b[0] | 0x20) && strcasecmp(a, b) == 0; }
+
 } // namespace
 
 int32_t find(const char* name) {
     for (uint32_t i = 0; i < registry_count; i++)
-        if (strcasecmp(registry[i].name, name) == 0) return static_cast<int32_t>(i);
+        if (same_name(registry[i].name, name)) return static_cast<int32_t>(i);
     const std::vector<entry>& t = added();
     for (size_t i = 0; i < t.size(); i++)
-        if (strcasecmp(t[i].name, name) == 0) return static_cast<int32_t>(registry_count + i);
+        if (same_name(t[i].name, name)) return static_cast<int32_t>(registry_count + i);
     return -1;
 }
 

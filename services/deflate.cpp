@@ -50,7 +50,7 @@ struct code_tables {
 };
 
 // Canonical codes, bit-reversed for writing least-significant bit first, from [len].
-void make_codes(const uint8_t* reverse, const uint8_t* len, uint16_t* code, int n) {
+constexpr void make_codes(const uint8_t* reverse, const uint8_t* len, uint16_t* code, int n) {
     uint16_t count[MAX_BITS + 1] = {}, next[MAX_BITS + 2] = {};
     for (int s = 0; s < n; s++) count[len[s]]++;
     count[0] = 0;
@@ -64,7 +64,8 @@ void make_codes(const uint8_t* reverse, const uint8_t* len, uint16_t* code, int 
     }
 }
 
-code_tables make_tables() {
+// Built by the compiler: done at start, these loops were a good part of an empty script's run.
+constexpr code_tables make_tables() {
     code_tables t{};
     for (int i = 0; i < 256; i++) {
         int r = 0;
@@ -90,7 +91,7 @@ code_tables make_tables() {
     return t;
 }
 
-const code_tables T = make_tables();
+constexpr code_tables T = make_tables();
 
 inline uint32_t dist_symbol(uint32_t dist) {
     uint32_t d = dist - 1;

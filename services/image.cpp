@@ -51,6 +51,26 @@ status decode(const uint8_t* data, size_t length, bitmap** out) {
     }
 }
 
+bool codec_ready(format fmt) {
+    switch (fmt) {
+    case PNG: return png_ready();
+    case JPEG: return jpeg_ready();
+    case GIF: return gif_ready();
+    case TIFF: return tiff_ready();
+    default: return true;
+    }
+}
+
+const char* format_name(format fmt) {
+    switch (fmt) {
+    case PNG: return "PNG";
+    case JPEG: return "JPEG";
+    case GIF: return "GIF";
+    case TIFF: return "TIFF";
+    default: return "BMP";
+    }
+}
+
 bool encode(const bitmap* b, format fmt, std::vector<uint8_t>& out) {
     out.clear();
     switch (fmt) {

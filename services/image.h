@@ -21,7 +21,8 @@ struct bitmap {
 
 enum format : int32_t { BMP = 0, PNG = 1, GIF = 2, JPEG = 3, TIFF = 4, UNKNOWN = -1 };
 
-enum class status { ok, bad, no_memory };
+// unavailable: the format's library is missing on this system.
+enum class status { ok, bad, no_memory, unavailable };
 
 // Largest pixel count a decoder accepts (the fuzz targets lower it); sides stay <= MAX_SIDE.
 extern uint64_t max_decode_pixels;
@@ -40,6 +41,11 @@ status decode(const uint8_t* data, size_t length, bitmap** out);
 // Encodes [b] in [fmt] into [out] (replacing its content); false on failure.
 bool encode(const bitmap* b, format fmt, std::vector<uint8_t>& out);
 
+// Whether [fmt]'s codec can run: opens its library on first use (BMP needs none).
+bool codec_ready(format fmt);
+// The name that an error about a missing library gives for [fmt].
+const char* format_name(format fmt);
+
 // Nearest-neighbour scale of [b] to [width] x [height]; null as create.
 bitmap* scale(const bitmap* b, uint32_t width, uint32_t height);
 // The rectangle at [x], [y] of [width] x [height] (within [b]); null as create.
@@ -57,6 +63,10 @@ bool encode_jpeg(const bitmap* b, std::vector<uint8_t>& out);
 bool encode_gif(const bitmap* b, std::vector<uint8_t>& out);
 bool encode_tiff(const bitmap* b, std::vector<uint8_t>& out);
 bool encode_bmp(const bitmap* b, std::vector<uint8_t>& out);
+bool png_ready();
+bool jpeg_ready();
+bool gif_ready();
+bool tiff_ready();
 
 // Whether a decoder may allocate [width] x [height].
 inline bool size_ok(uint64_t width, uint64_t height) {

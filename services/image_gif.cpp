@@ -8,10 +8,22 @@
 
 #include "services/image.h"
 #include "services/image_buffer.h"
+#include "services/image_libs.h"
 
 namespace zyl::imaging {
 
 namespace {
+
+#define ZYL_GIF_FUNCTIONS(X)                                                                            \
+    X(DGifCloseFile) X(DGifExtensionToGCB) X(DGifGetExtension) X(DGifGetExtensionNext)                \
+    X(DGifGetImageDesc) X(DGifGetLine) X(DGifGetRecordType) X(DGifOpen) X(EGifCloseFile)              \
+    X(EGifGCBToExtension) X(EGifOpen) X(EGifPutExtension) X(EGifPutImageDesc) X(EGifPutLine)          \
+    X(EGifPutScreenDesc) X(EGifSetGifVersion) X(GifFreeMapObject) X(GifMakeMapObject)                 \
+    X(GifQuantizeBuffer)
+
+ZYL_GIF_FUNCTIONS(ZYL_IMAGE_LIB_POINTER)
+const library_symbol gif_symbols[] = {ZYL_GIF_FUNCTIONS(ZYL_IMAGE_LIB_SLOT)};
+codec_library gif_lib{gif_soname, gif_symbols, std::size(gif_symbols), 0};
 
 struct reader {
     const uint8_t* data;
@@ -176,6 +188,7 @@ bool build_palette(const bitmap* b, uint8_t* index, GifColorType* map, int* coun
 } // namespace
 
 status decode_gif(const uint8_t* data, size_t length, bitmap** out) {
+    if (!library_ready(gif_lib)) return status::unavailable;
     reader r{data, length, 0};
     int err = 0;
     GifFileType* gif = DGifOpen(&r, read_fn, &err);
@@ -185,7 +198,10 @@ status decode_gif(const uint8_t* data, size_t length, bitmap** out) {
     return st;
 }
 
+bool gif_ready() { return library_ready(gif_lib); }
+
 bool encode_gif(const bitmap* b, std::vector<uint8_t>& out) {
+    if (!library_ready(gif_lib)) return false;
     size_t n = size_t(b->width) * b->height;
     auto* index = static_cast<uint8_t*>(std::malloc(n));
     GifColorType colours[256] = {};

@@ -9,10 +9,22 @@
 
 #include "services/image.h"
 #include "services/image_buffer.h"
+#include "services/image_libs.h"
 
 namespace zyl::imaging {
 
 namespace {
+
+#define ZYL_JPEG_FUNCTIONS(X)                                                                           \
+    X(jpeg_CreateCompress) X(jpeg_CreateDecompress) X(jpeg_destroy_compress)                          \
+    X(jpeg_destroy_decompress) X(jpeg_finish_compress) X(jpeg_finish_decompress) X(jpeg_mem_dest)     \
+    X(jpeg_mem_src) X(jpeg_read_header) X(jpeg_read_scanlines) X(jpeg_set_defaults)                   \
+    X(jpeg_set_quality) X(jpeg_start_compress) X(jpeg_start_decompress) X(jpeg_std_error)             \
+    X(jpeg_write_scanlines)
+
+ZYL_JPEG_FUNCTIONS(ZYL_IMAGE_LIB_POINTER)
+const library_symbol jpeg_symbols[] = {ZYL_JPEG_FUNCTIONS(ZYL_IMAGE_LIB_SLOT)};
+codec_library jpeg_lib{jpeg_soname, jpeg_symbols, std::size(jpeg_symbols), 0};
 
 struct error_mgr {
     jpeg_error_mgr pub;
@@ -111,6 +123,7 @@ void encode_jpeg_raw(jpeg_compress_struct* cinfo, error_mgr* err, const bitmap* 
 } // namespace
 
 status decode_jpeg(const uint8_t* data, size_t length, bitmap** out) {
+    if (!library_ready(jpeg_lib)) return status::unavailable;
     jpeg_decompress_struct cinfo{};
     error_mgr err{};
     quiet(&err);
@@ -129,7 +142,10 @@ status decode_jpeg(const uint8_t* data, size_t length, bitmap** out) {
     return status::ok;
 }
 
+bool jpeg_ready() { return library_ready(jpeg_lib); }
+
 bool encode_jpeg(const bitmap* b, std::vector<uint8_t>& out) {
+    if (!library_ready(jpeg_lib)) return false;
     jpeg_compress_struct cinfo{};
     error_mgr err{};
     quiet(&err);

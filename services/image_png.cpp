@@ -8,10 +8,24 @@
 
 #include "services/image.h"
 #include "services/image_buffer.h"
+#include "services/image_libs.h"
 
 namespace zyl::imaging {
 
 namespace {
+
+#define ZYL_PNG_FUNCTIONS(X)                                                                            \
+    X(png_create_read_struct) X(png_create_write_struct) X(png_create_info_struct)                    \
+    X(png_destroy_read_struct) X(png_destroy_write_struct) X(png_error) X(png_set_longjmp_fn)         \
+    X(png_longjmp) X(png_get_IHDR) X(png_get_io_ptr) X(png_get_rowbytes) X(png_read_image)            \
+    X(png_read_info) X(png_read_update_info) X(png_set_IHDR) X(png_set_bgr) X(png_set_expand)         \
+    X(png_set_filler) X(png_set_gray_to_rgb) X(png_set_interlace_handling) X(png_set_read_fn)         \
+    X(png_set_scale_16) X(png_set_user_limits) X(png_set_write_fn) X(png_write_end)                   \
+    X(png_write_image) X(png_write_info)
+
+ZYL_PNG_FUNCTIONS(ZYL_IMAGE_LIB_POINTER)
+const library_symbol png_symbols[] = {ZYL_PNG_FUNCTIONS(ZYL_IMAGE_LIB_SLOT)};
+codec_library png_lib{png_soname, png_symbols, std::size(png_symbols), 0};
 
 struct reader {
     const uint8_t* data;
@@ -88,6 +102,7 @@ void encode_png_raw(png_structp png, png_infop info, const bitmap* b, encode_sta
 } // namespace
 
 status decode_png(const uint8_t* data, size_t length, bitmap** out) {
+    if (!library_ready(png_lib)) return status::unavailable;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, on_error, on_warning);
     if (!png) return status::no_memory;
     png_infop info = png_create_info_struct(png);
@@ -110,7 +125,10 @@ status decode_png(const uint8_t* data, size_t length, bitmap** out) {
     return status::ok;
 }
 
+bool png_ready() { return library_ready(png_lib); }
+
 bool encode_png(const bitmap* b, std::vector<uint8_t>& out) {
+    if (!library_ready(png_lib)) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, on_error, on_warning);
     if (!png) return false;
     png_infop info = png_create_info_struct(png);

@@ -8,10 +8,21 @@
 #include <mutex>
 
 #include "services/image.h"
+#include "services/image_libs.h"
 
 namespace zyl::imaging {
 
 namespace {
+
+#define ZYL_TIFF_FUNCTIONS(X)                                                                           \
+    X(TIFFClientOpen) X(TIFFClose) X(TIFFDefaultStripSize) X(TIFFGetField) X(TIFFGetFieldDefaulted)   \
+    X(TIFFIsTiled) X(TIFFRGBAImageOK) X(TIFFReadRGBAImageOriented) X(TIFFReadScanline)                \
+    X(TIFFScanlineSize64) X(TIFFSetErrorHandler) X(TIFFSetField) X(TIFFSetWarningHandler)             \
+    X(TIFFWriteDirectory) X(TIFFWriteScanline)
+
+ZYL_TIFF_FUNCTIONS(ZYL_IMAGE_LIB_POINTER)
+const library_symbol tiff_symbols[] = {ZYL_TIFF_FUNCTIONS(ZYL_IMAGE_LIB_SLOT)};
+codec_library tiff_lib{tiff_soname, tiff_symbols, std::size(tiff_symbols), 0};
 
 // A seekable memory file; a write past the end grows it.
 struct memfile {
@@ -112,6 +123,7 @@ bool read_plain(::TIFF* tif, bitmap* bm, bool* failed) {
 } // namespace
 
 status decode_tiff(const uint8_t* data, size_t length, bitmap** out) {
+    if (!library_ready(tiff_lib)) return status::unavailable;
     silence();
     memfile m{const_cast<uint8_t*>(data), length, length, 0, false, false};
     ::TIFF* tif = open(&m, "rm");
@@ -148,7 +160,10 @@ status decode_tiff(const uint8_t* data, size_t length, bitmap** out) {
     return st;
 }
 
+bool tiff_ready() { return library_ready(tiff_lib); }
+
 bool encode_tiff(const bitmap* b, std::vector<uint8_t>& out) {
+    if (!library_ready(tiff_lib)) return false;
     silence();
     memfile m{nullptr, 0, 0, 0, true, false};
     ::TIFF* tif = open(&m, "w");

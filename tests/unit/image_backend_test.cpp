@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "services/image.h"
+#include "services/image_libs.h"
 
 using namespace zyl::imaging;
 
@@ -244,4 +245,22 @@ TEST(ImageBackendTest, ScaleIsNearestNeighbourAndClipCopiesARectangle) {
     destroy(b);
     destroy(s);
     destroy(c);
+}
+
+// The codec libraries are opened on first use: every format's is found here, and a library
+// that is missing (or lacks a symbol) is reported once, never half bound.
+TEST(ImageBackendTest, CodecLibrariesOpenOnFirstUseAndAMissingOneIsRefused) {
+    for (format f : {PNG, JPEG, GIF, TIFF, BMP}) EXPECT_TRUE(codec_ready(f)) << format_name(f);
+
+    void* slot = nullptr;
+    const library_symbol absent[] = {{"zyl_no_such_function", &slot}};
+    codec_library no_file{"libzyl-no-such-codec.so.0", absent, 1, 0};
+    EXPECT_FALSE(library_ready(no_file));
+    EXPECT_EQ(no_file.state, -1);
+    EXPECT_FALSE(library_ready(no_file));
+
+    const library_symbol one_missing[] = {{"png_get_io_ptr", &slot}, {"zyl_no_such_function", &slot}};
+    codec_library no_symbol{png_soname, one_missing, 2, 0};
+    EXPECT_FALSE(library_ready(no_symbol));
+    EXPECT_EQ(no_symbol.state, -1);
 }
