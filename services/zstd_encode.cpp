@@ -29,20 +29,6 @@ struct reps {
     uint32_t r[3] = {1, 4, 8};
 };
 
-// The code of [offset] after [ll] literals for a decoder holding [st], which it updates.
-uint32_t code_offset(reps& st, uint32_t ll, uint32_t offset) {
-    uint32_t* r = st.r;
-    uint32_t ov;
-    if (ll) ov = offset == r[0] ? 1 : offset == r[1] ? 2 : offset == r[2] ? 3 : offset + 3;
-    else ov = offset == r[1] ? 1 : offset == r[2] ? 2 : offset == r[0] - 1 ? 3 : offset + 3;
-    uint32_t idx = ov > 3 ? 3 : ov + (ll ? 0 : 1);
-    if (idx != 1) {
-        if (idx != 2) r[2] = r[1];
-        r[1] = r[0], r[0] = offset;
-    }
-    return ov;
-}
-
 // One piece's sequences, with where each starts in the piece and in its literals.
 struct piece {
     const uint8_t* src;
@@ -67,7 +53,7 @@ struct writer {
             coded.resize(b - a);
             for (size_t i = a; i < b; i++) {
                 const sequence& s = pc.seqs[i];
-                coded[i - a] = {s.lit_len, s.match_len, code_offset(st, s.lit_len, s.offset_value)};
+                coded[i - a] = {s.lit_len, s.match_len, code_offset(st.r, s.lit_len, s.offset_value)};
             }
             size_t l = write_literals(out + 3, limit, pc.lits + pc.lit_at[a], nl);
             size_t s = l ? write_sequences(out + 3 + l, limit - l, coded.data(), b - a) : 0;

@@ -314,20 +314,6 @@ size_t write_literals(uint8_t* out, size_t room, const uint8_t* lits, size_t n) 
 
 namespace {
 
-struct code_tables {
-    uint8_t ll[64], ml[128];
-    code_tables() {
-        for (int c = 0; c < 36; c++)
-            for (uint32_t v = LL_BASE[c]; v < 64 && v < LL_BASE[c] + (1u << LL_BITS[c]); v++) ll[v] = uint8_t(c);
-        for (int c = 0; c < 53; c++)
-            for (uint32_t v = ML_BASE[c] - 3; v < 128 && v < ML_BASE[c] - 3 + (1u << ML_BITS[c]); v++) ml[v] = uint8_t(c);
-    }
-};
-const code_tables CODES;
-
-inline int ll_code(uint32_t ll) { return ll < 64 ? CODES.ll[ll] : highbit(ll) + 19; }
-inline int ml_code(uint32_t ml) { return ml - 3 < 128 ? CODES.ml[ml - 3] : highbit(ml - 3) + 36; }
-
 // Picks the mode of one table for the symbol [count]s (highest [top], [total] in all):
 // writes its description at [out] and its encoding table to [t]; answers the mode, or -1
 // when the description does not fit.
