@@ -54,7 +54,7 @@ price_stats first_stats(const uint8_t* p, size_t n) {
 }
 
 inline int32_t ll_price(const price_model& m, uint32_t ll) {
-    int c = ll_code(ll);
+    int c = ll_code(std::min(ll, uint32_t(BLOCK_MAX - 1))); // a block of literals alone has no code
     return m.ll[c] + 256 * LL_BITS[c];
 }
 inline int32_t ml_price(const price_model& m, uint32_t ml) {
