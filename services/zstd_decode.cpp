@@ -84,6 +84,57 @@ bool read_frame_header(const uint8_t* p, size_t len, frame_info& f) {
 
 // {== Literals
 
+// A backward bit stream read through a 64-bit window that is reloaded between reads: the
+// sequence loop's reader. [used] counts the window's bits taken from the top; the stream is
+// used up exactly when the window sits at its start with all 64 taken. A stream of fewer
+// than 8 bytes is read from a zero-padded copy, so no load passes its ends.
+struct window_bits {
+    const uint8_t* start;
+    const uint8_t* at;
+    uint64_t window;
+    unsigned used;
+    uint8_t pad[8];
+
+    // False for an empty stream or one whose last byte has no end marker.
+    bool open(const uint8_t* p, size_t len) {
+        if (len == 0 || p[len - 1] == 0) return false;
+        if (len >= 8) {
+            start = p, at = p + len - 8;
+        } else {
+            std::memset(pad, 0, 8);
+            std::memcpy(pad, p, len);
+            start = at = pad;
+        }
+        std::memcpy(&window, at, 8);
+        used = unsigned(8 * (8 - std::min<size_t>(len, 8))) + unsigned(8 - highbit(p[len - 1]));
+        return true;
+    }
+    // The next [n] bits (0 to 57 since the last reload). Past the stream's start the bits are
+    // garbage and [used] passes 64, which callers check before trusting them.
+    uint64_t read(unsigned n) {
+        uint64_t v = ((window << (used & 63)) >> 1) >> (63 - n);
+        used += n;
+        return v;
+    }
+    // Moves the window back over the whole bytes taken: at least 57 bits are then ready
+    // unless the start is near.
+    void reload() {
+        if (at - start >= 8) {
+            at -= used >> 3;
+            used &= 7;
+        } else {
+            if (used > 64) return; // overrun: left for the caller to see
+            size_t back = std::min(size_t(used >> 3), size_t(at - start));
+            at -= back;
+            used -= unsigned(8 * back);
+        }
+        std::memcpy(&window, at, 8);
+    }
+    bool overrun() const { return used > 64; }
+    bool done() const { return at == start && used == 64; }
+};
+
+
 // Reads a Huffman table description into [st]; answers the bytes it took, 0 when malformed.
 size_t read_huffman(const uint8_t* p, size_t len, dstate& st) {
     if (len == 0) return 0;
@@ -147,29 +198,44 @@ size_t read_huffman(const uint8_t* p, size_t len, dstate& st) {
     return used;
 }
 
-// Decodes [n] literals from one Huffman stream, which must be used exactly.
-bool huffman_stream(const uint8_t* p, size_t len, uint8_t* out, size_t n, const dstate& st) {
-    back_bits b;
-    if (!b.open(p, len)) return false;
-    const int log = st.huf_log;
+// Decodes [count] literals into [out] from each of [k] Huffman streams ([p], [len]), each of
+// which must be used exactly. The streams go side by side, four symbols each a reload, while
+// all are far from their starts; each then finishes alone.
+bool huffman_streams(int k, const uint8_t* const* p, const size_t* len, uint8_t* const* out, const size_t* count,
+                     const dstate& st) {
+    window_bits b[4];
+    for (int s = 0; s < k; s++)
+        if (!b[s].open(p[s], len[s])) return false;
     const huf_entry* t = st.huf;
-    size_t i = 0;
-    while (i + 4 <= n && b.pos >= 64) { // four symbols from one load: at most 44 bits
-        uint64_t v = b.peek(4 * HUF_MAX_LOG);
-        int used = 0;
-        for (int k = 0; k < 4; k++) {
-            huf_entry e = t[(v >> (4 * HUF_MAX_LOG - used - log)) & ((1u << log) - 1)];
-            out[i++] = e.symbol;
-            used += e.bits;
+    const unsigned drop = unsigned(64 - st.huf_log);
+    size_t shortest = count[k - 1], i = 0; // the last stream is the shortest
+    auto far = [&] {
+        for (int s = 0; s < k; s++)
+            if (b[s].at - b[s].start < 8) return false;
+        return true;
+    };
+    while (i + 4 <= shortest && far()) { // 4 x 11 bits fit the 57 a reload gives
+        for (int s = 0; s < k; s++) b[s].reload();
+        for (size_t j = i; j < i + 4; j++)
+            for (int s = 0; s < k; s++) {
+                huf_entry e = t[(b[s].window << b[s].used) >> drop];
+                out[s][j] = e.symbol;
+                b[s].used += e.bits;
+            }
+        i += 4;
+    }
+    for (int s = 0; s < k; s++) {
+        window_bits& r = b[s];
+        for (size_t j = i; j < count[s]; j++) {
+            r.reload();
+            if (r.used >= 64) return false; // the stream ran out first
+            huf_entry e = t[(r.window << r.used) >> drop];
+            out[s][j] = e.symbol;
+            r.used += e.bits;
         }
-        b.skip(used);
+        if (!r.done()) return false;
     }
-    for (; i < n; i++) {
-        huf_entry e = t[b.peek(log)];
-        out[i] = e.symbol;
-        b.skip(e.bits);
-    }
-    return b.pos == 0;
+    return true;
 }
 
 struct literals {
@@ -235,19 +301,19 @@ int read_literals(const uint8_t* p, size_t n, dstate& st, uint8_t* tail_end, siz
     uint8_t* out = tail_end - lit.size;
     lit.at = out;
     lit.in_tail = true;
-    if (!four) return huffman_stream(q, rest, out, lit.size, st) ? OK : MALFORMED;
+    if (!four) {
+        size_t count = lit.size;
+        return huffman_streams(1, &q, &rest, &out, &count, st) ? OK : MALFORMED;
+    }
     if (rest < 6) return MALFORMED;
     size_t s[4] = {le16(q), le16(q + 2), le16(q + 4), 0};
     if (s[0] + s[1] + s[2] > rest - 6) return MALFORMED;
     s[3] = rest - 6 - s[0] - s[1] - s[2];
-    size_t seg = (lit.size + 3) / 4;
-    q += 6;
-    for (int k = 0; k < 4; k++) {
-        size_t count = k < 3 ? seg : lit.size - 3 * seg;
-        if (!huffman_stream(q, s[k], out + size_t(k) * seg, count, st)) return MALFORMED;
-        q += s[k];
-    }
-    return OK;
+    const size_t seg = (lit.size + 3) / 4;
+    const uint8_t* from[4] = {q + 6, q + 6 + s[0], q + 6 + s[0] + s[1], q + 6 + s[0] + s[1] + s[2]};
+    uint8_t* to[4] = {out, out + seg, out + 2 * seg, out + 3 * seg};
+    size_t count[4] = {seg, seg, seg, lit.size - 3 * seg};
+    return huffman_streams(4, from, s, to, count, st) ? OK : MALFORMED;
 }
 
 // }==
@@ -278,56 +344,6 @@ int read_table(int k, int mode, const uint8_t* p, size_t n, dstate& st) {
     default: return st.logs[k] < 0 ? -1 : 0;
     }
 }
-
-// A backward bit stream read through a 64-bit window that is reloaded between reads: the
-// sequence loop's reader. [used] counts the window's bits taken from the top; the stream is
-// used up exactly when the window sits at its start with all 64 taken. A stream of fewer
-// than 8 bytes is read from a zero-padded copy, so no load passes its ends.
-struct window_bits {
-    const uint8_t* start;
-    const uint8_t* at;
-    uint64_t window;
-    unsigned used;
-    uint8_t pad[8];
-
-    // False for an empty stream or one whose last byte has no end marker.
-    bool open(const uint8_t* p, size_t len) {
-        if (len == 0 || p[len - 1] == 0) return false;
-        if (len >= 8) {
-            start = p, at = p + len - 8;
-        } else {
-            std::memset(pad, 0, 8);
-            std::memcpy(pad, p, len);
-            start = at = pad;
-        }
-        std::memcpy(&window, at, 8);
-        used = unsigned(8 * (8 - std::min<size_t>(len, 8))) + unsigned(8 - highbit(p[len - 1]));
-        return true;
-    }
-    // The next [n] bits (0 to 57 since the last reload). Past the stream's start the bits are
-    // garbage and [used] passes 64, which callers check before trusting them.
-    uint64_t read(unsigned n) {
-        uint64_t v = ((window << (used & 63)) >> 1) >> (63 - n);
-        used += n;
-        return v;
-    }
-    // Moves the window back over the whole bytes taken: at least 57 bits are then ready
-    // unless the start is near.
-    void reload() {
-        if (at - start >= 8) {
-            at -= used >> 3;
-            used &= 7;
-        } else {
-            if (used > 64) return; // overrun: left for the caller to see
-            size_t back = std::min(size_t(used >> 3), size_t(at - start));
-            at -= back;
-            used -= unsigned(8 * back);
-        }
-        std::memcpy(&window, at, 8);
-    }
-    bool overrun() const { return used > 64; }
-    bool done() const { return at == start && used == 64; }
-};
 
 // Copies 16 bytes in one load and one store, so the two may overlap.
 inline void copy16(uint8_t* to, const uint8_t* from) {
