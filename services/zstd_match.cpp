@@ -21,7 +21,7 @@ void match_finder::start(const uint8_t* input, size_t len, const params& row) {
         while (n < 31 && (size_t(1) << n) < len) n++;
         hash3_log = p.min_match == 3 ? std::min(17, n) : 0;
         clear_tree();
-        if (p.strategy >= 5) nodes.resize(BLOCK_MAX + 1);
+        if (p.strategy >= 5) nodes.resize(std::min(len, BLOCK_MAX) + 1);
         return;
     }
     head.assign(size_t(1) << p.hash_log, 0);
