@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <emmintrin.h>
 
 #include "services/checksum.h"
 #include "services/deflate.h"
@@ -83,6 +84,57 @@ bool read_frame_header(const uint8_t* p, size_t len, frame_info& f) {
 
 // {== Literals
 
+// A backward bit stream read through a 64-bit window that is reloaded between reads: the
+// sequence loop's reader. [used] counts the window's bits taken from the top; the stream is
+// used up exactly when the window sits at its start with all 64 taken. A stream of fewer
+// than 8 bytes is read from a zero-padded copy, so no load passes its ends.
+struct window_bits {
+    const uint8_t* start;
+    const uint8_t* at;
+    uint64_t window;
+    unsigned used;
+    uint8_t pad[8];
+
+    // False for an empty stream or one whose last byte has no end marker.
+    bool open(const uint8_t* p, size_t len) {
+        if (len == 0 || p[len - 1] == 0) return false;
+        if (len >= 8) {
+            start = p, at = p + len - 8;
+        } else {
+            std::memset(pad, 0, 8);
+            std::memcpy(pad, p, len);
+            start = at = pad;
+        }
+        std::memcpy(&window, at, 8);
+        used = unsigned(8 * (8 - std::min<size_t>(len, 8))) + unsigned(8 - highbit(p[len - 1]));
+        return true;
+    }
+    // The next [n] bits (0 to 57 since the last reload). Past the stream's start the bits are
+    // garbage and [used] passes 64, which callers check before trusting them.
+    uint64_t read(unsigned n) {
+        uint64_t v = ((window << (used & 63)) >> 1) >> (63 - n);
+        used += n;
+        return v;
+    }
+    // Moves the window back over the whole bytes taken: at least 57 bits are then ready
+    // unless the start is near.
+    void reload() {
+        if (at - start >= 8) {
+            at -= used >> 3;
+            used &= 7;
+        } else {
+            if (used > 64) return; // overrun: left for the caller to see
+            size_t back = std::min(size_t(used >> 3), size_t(at - start));
+            at -= back;
+            used -= unsigned(8 * back);
+        }
+        std::memcpy(&window, at, 8);
+    }
+    bool overrun() const { return used > 64; }
+    bool done() const { return at == start && used == 64; }
+};
+
+
 // Reads a Huffman table description into [st]; answers the bytes it took, 0 when malformed.
 size_t read_huffman(const uint8_t* p, size_t len, dstate& st) {
     if (len == 0) return 0;
@@ -146,29 +198,44 @@ size_t read_huffman(const uint8_t* p, size_t len, dstate& st) {
     return used;
 }
 
-// Decodes [n] literals from one Huffman stream, which must be used exactly.
-bool huffman_stream(const uint8_t* p, size_t len, uint8_t* out, size_t n, const dstate& st) {
-    back_bits b;
-    if (!b.open(p, len)) return false;
-    const int log = st.huf_log;
+// Decodes [count] literals into [out] from each of [k] Huffman streams ([p], [len]), each of
+// which must be used exactly. The streams go side by side, four symbols each a reload, while
+// all are far from their starts; each then finishes alone.
+bool huffman_streams(int k, const uint8_t* const* p, const size_t* len, uint8_t* const* out, const size_t* count,
+                     const dstate& st) {
+    window_bits b[4];
+    for (int s = 0; s < k; s++)
+        if (!b[s].open(p[s], len[s])) return false;
     const huf_entry* t = st.huf;
-    size_t i = 0;
-    while (i + 4 <= n && b.pos >= 64) { // four symbols from one load: at most 44 bits
-        uint64_t v = b.peek(4 * HUF_MAX_LOG);
-        int used = 0;
-        for (int k = 0; k < 4; k++) {
-            huf_entry e = t[(v >> (4 * HUF_MAX_LOG - used - log)) & ((1u << log) - 1)];
-            out[i++] = e.symbol;
-            used += e.bits;
+    const unsigned drop = unsigned(64 - st.huf_log);
+    size_t shortest = count[k - 1], i = 0; // the last stream is the shortest
+    auto far = [&] {
+        for (int s = 0; s < k; s++)
+            if (b[s].at - b[s].start < 8) return false;
+        return true;
+    };
+    while (i + 4 <= shortest && far()) { // 4 x 11 bits fit the 57 a reload gives
+        for (int s = 0; s < k; s++) b[s].reload();
+        for (size_t j = i; j < i + 4; j++)
+            for (int s = 0; s < k; s++) {
+                huf_entry e = t[(b[s].window << b[s].used) >> drop];
+                out[s][j] = e.symbol;
+                b[s].used += e.bits;
+            }
+        i += 4;
+    }
+    for (int s = 0; s < k; s++) {
+        window_bits& r = b[s];
+        for (size_t j = i; j < count[s]; j++) {
+            r.reload();
+            if (r.used >= 64) return false; // the stream ran out first
+            huf_entry e = t[(r.window << r.used) >> drop];
+            out[s][j] = e.symbol;
+            r.used += e.bits;
         }
-        b.skip(used);
+        if (!r.done()) return false;
     }
-    for (; i < n; i++) {
-        huf_entry e = t[b.peek(log)];
-        out[i] = e.symbol;
-        b.skip(e.bits);
-    }
-    return b.pos == 0;
+    return true;
 }
 
 struct literals {
@@ -234,19 +301,19 @@ int read_literals(const uint8_t* p, size_t n, dstate& st, uint8_t* tail_end, siz
     uint8_t* out = tail_end - lit.size;
     lit.at = out;
     lit.in_tail = true;
-    if (!four) return huffman_stream(q, rest, out, lit.size, st) ? OK : MALFORMED;
+    if (!four) {
+        size_t count = lit.size;
+        return huffman_streams(1, &q, &rest, &out, &count, st) ? OK : MALFORMED;
+    }
     if (rest < 6) return MALFORMED;
     size_t s[4] = {le16(q), le16(q + 2), le16(q + 4), 0};
     if (s[0] + s[1] + s[2] > rest - 6) return MALFORMED;
     s[3] = rest - 6 - s[0] - s[1] - s[2];
-    size_t seg = (lit.size + 3) / 4;
-    q += 6;
-    for (int k = 0; k < 4; k++) {
-        size_t count = k < 3 ? seg : lit.size - 3 * seg;
-        if (!huffman_stream(q, s[k], out + size_t(k) * seg, count, st)) return MALFORMED;
-        q += s[k];
-    }
-    return OK;
+    const size_t seg = (lit.size + 3) / 4;
+    const uint8_t* from[4] = {q + 6, q + 6 + s[0], q + 6 + s[0] + s[1], q + 6 + s[0] + s[1] + s[2]};
+    uint8_t* to[4] = {out, out + seg, out + 2 * seg, out + 3 * seg};
+    size_t count[4] = {seg, seg, seg, lit.size - 3 * seg};
+    return huffman_streams(4, from, s, to, count, st) ? OK : MALFORMED;
 }
 
 // }==
@@ -278,19 +345,29 @@ int read_table(int k, int mode, const uint8_t* p, size_t n, dstate& st) {
     }
 }
 
-// Copies a match of [len] bytes from [offset] back; the source may overlap the copy.
-inline void copy_match(uint8_t* op, size_t offset, size_t len) {
+// Copies 16 bytes in one load and one store, so the two may overlap.
+inline void copy16(uint8_t* to, const uint8_t* from) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), v);
+}
+
+// Copies a match of [len] bytes from [offset] back; the source may overlap the copy. Bytes up
+// to [limit] may be overwritten, which lets whole 16-byte pieces go at once.
+inline void copy_match(uint8_t* op, size_t offset, size_t len, const uint8_t* limit) {
     const uint8_t* src = op - offset;
-    if (offset >= len) {
+    if (offset >= 16 && size_t(limit - op) >= len + 16) {
+        copy16(op, src);
+        for (size_t i = 16; i < len; i += 16) copy16(op + i, src + i);
+    } else if (offset >= len) {
         std::memcpy(op, src, len);
-    } else if (offset >= 8) {
-        while (len >= 8) {
-            std::memcpy(op, src, 8);
-            op += 8, src += 8, len -= 8;
+    } else if (len < 32) {
+        for (size_t i = 0; i < len; i++) op[i] = src[i];
+    } else { // the pattern doubles with each copy
+        while (len) {
+            size_t n = std::min(len, size_t(op - src));
+            std::memcpy(op, src, n);
+            op += n, len -= n;
         }
-        while (len--) *op++ = *src++;
-    } else {
-        while (len--) *op++ = *src++;
     }
 }
 
@@ -333,17 +410,26 @@ int decode_block(const uint8_t* p, size_t n, uint8_t* out, size_t cap, size_t fr
             if (got < 0) return MALFORMED;
             p += got, n -= size_t(got);
         }
-        back_bits b;
+        window_bits b;
         if (!b.open(p, n)) return MALFORMED;
         const fse_entry *tl = st.tables[LL], *to = st.tables[OF], *tm = st.tables[ML];
-        uint32_t sl = uint32_t(b.read(st.logs[LL])), so = uint32_t(b.read(st.logs[OF])),
-                 sm = uint32_t(b.read(st.logs[ML]));
+        uint32_t sl = uint32_t(b.read(unsigned(st.logs[LL])));
+        uint32_t so = uint32_t(b.read(unsigned(st.logs[OF])));
+        uint32_t sm = uint32_t(b.read(unsigned(st.logs[ML])));
         uint32_t* rep = st.rep;
+        const uint8_t* lit_end = lit.at + lit.size;
         for (size_t i = 0; i < nseq; i++) {
-            int oc = to[so].symbol, mc = tm[sm].symbol, lc = tl[sl].symbol;
+            const fse_entry el = tl[sl], eo = to[so], em = tm[sm];
+            const unsigned oc = eo.symbol, mc = em.symbol, lc = el.symbol;
+            // One reload gives 57 bits: enough for the extra bits and the states but for long
+            // offsets and lengths together.
+            const unsigned mb = ML_BITS[mc], lb = LL_BITS[lc], extra = oc + mb + lb;
+            b.reload();
             uint64_t ov = (uint64_t(1) << oc) + b.read(oc);
-            size_t ml = ML_BASE[mc] + b.read(ML_BITS[mc]);
-            size_t ll = LL_BASE[lc] + b.read(LL_BITS[lc]);
+            if (extra > 31) b.reload();
+            size_t ml = ML_BASE[mc] + b.read(mb);
+            size_t ll = LL_BASE[lc] + b.read(lb);
+            if (extra > 31 && mb + lb > 31) b.reload();
             uint64_t offset;
             if (ov > 3) {
                 offset = ov - 3;
@@ -359,27 +445,33 @@ int decode_block(const uint8_t* p, size_t n, uint8_t* out, size_t cap, size_t fr
                 }
             }
             if (i + 1 < nseq) {
-                sl = tl[sl].base + uint32_t(b.read(tl[sl].bits));
-                sm = tm[sm].base + uint32_t(b.read(tm[sm].bits));
-                so = to[so].base + uint32_t(b.read(to[so].bits));
+                sl = el.base + uint32_t(b.read(el.bits));
+                sm = em.base + uint32_t(b.read(em.bits));
+                so = eo.base + uint32_t(b.read(eo.bits));
             }
-            if (b.pos < 0 || ll > lits_left) return MALFORMED;
+            if (b.overrun() || ll > lits_left) return MALFORMED;
             lits_left -= ll;
             size_t after = pos + ll + ml;
             if (after - block_start + lits_left > block_max) return MALFORMED;
             if (offset == 0 || offset > pos + ll - frame_start) return MALFORMED;
             if (WRITE) {
-                uint8_t* stop = lit.in_tail ? const_cast<uint8_t*>(lp) + ll : out + cap;
-                if (out + after > stop) return TOO_SMALL;
-                std::memmove(op, lp, ll);
+                // Tail literals not yet used must survive: writes stop where they begin.
+                const uint8_t* limit = lit.in_tail ? lp + ll : out + cap;
+                if (out + after > limit) return TOO_SMALL;
+                if (ll == 0) {
+                } else if (ll <= 16 && size_t(lit_end - lp) >= 16 && size_t(limit - op) >= 16) {
+                    copy16(op, lp);
+                } else {
+                    std::memmove(op, lp, ll);
+                }
                 op += ll;
-                copy_match(op, size_t(offset), ml);
+                copy_match(op, size_t(offset), ml, limit);
                 op += ml;
             }
             lp += ll;
             pos = after;
         }
-        if (b.pos != 0) return MALFORMED;
+        if (!b.done()) return MALFORMED;
     } else if (n != 0) {
         return MALFORMED; // bytes after an empty sequences section
     }

@@ -29,20 +29,6 @@ struct reps {
     uint32_t r[3] = {1, 4, 8};
 };
 
-// The code of [offset] after [ll] literals for a decoder holding [st], which it updates.
-uint32_t code_offset(reps& st, uint32_t ll, uint32_t offset) {
-    uint32_t* r = st.r;
-    uint32_t ov;
-    if (ll) ov = offset == r[0] ? 1 : offset == r[1] ? 2 : offset == r[2] ? 3 : offset + 3;
-    else ov = offset == r[1] ? 1 : offset == r[2] ? 2 : offset == r[0] - 1 ? 3 : offset + 3;
-    uint32_t idx = ov > 3 ? 3 : ov + (ll ? 0 : 1);
-    if (idx != 1) {
-        if (idx != 2) r[2] = r[1];
-        r[1] = r[0], r[0] = offset;
-    }
-    return ov;
-}
-
 // One piece's sequences, with where each starts in the piece and in its literals.
 struct piece {
     const uint8_t* src;
@@ -67,7 +53,7 @@ struct writer {
             coded.resize(b - a);
             for (size_t i = a; i < b; i++) {
                 const sequence& s = pc.seqs[i];
-                coded[i - a] = {s.lit_len, s.match_len, code_offset(st, s.lit_len, s.offset_value)};
+                coded[i - a] = {s.lit_len, s.match_len, code_offset(st.r, s.lit_len, s.offset_value)};
             }
             size_t l = write_literals(out + 3, limit, pc.lits + pc.lit_at[a], nl);
             size_t s = l ? write_sequences(out + 3 + l, limit - l, coded.data(), b - a) : 0;
@@ -90,21 +76,20 @@ struct writer {
     }
 };
 
-// The cuts (sequence indexes) that split [a, b) of [pc] into smaller blocks, by halving.
-void find_cuts(writer& w, const piece& pc, size_t a, size_t b, reps st, std::vector<uint8_t>& scratch,
+// The cuts (sequence indexes) that split [a, b) of [pc], which takes [whole] bytes as one
+// block, into smaller blocks, by halving.
+void find_cuts(writer& w, const piece& pc, size_t a, size_t b, size_t whole, reps st, std::vector<uint8_t>& scratch,
                std::vector<size_t>& cuts) {
     if (b - a < SPLIT_FROM || cuts.size() >= size_t(MAX_CUTS)) return;
     size_t m = a + (b - a) / 2;
-    reps s1 = st;
-    size_t whole = w.block(scratch.data(), pc, a, b, s1, false);
     reps s2 = st;
     size_t left = w.block(scratch.data(), pc, a, m, s2, false);
     reps s3 = s2;
     size_t right = w.block(scratch.data(), pc, m, b, s3, false);
     if (left + right >= whole) return;
-    find_cuts(w, pc, a, m, st, scratch, cuts);
+    find_cuts(w, pc, a, m, left, st, scratch, cuts);
     cuts.push_back(m);
-    find_cuts(w, pc, m, b, s2, scratch, cuts);
+    find_cuts(w, pc, m, b, right, s2, scratch, cuts);
 }
 
 size_t write_header(uint8_t* out, size_t length, int window_log) {
@@ -164,25 +149,25 @@ int zstd_compress(uint8_t* output, size_t& size, const uint8_t* input, size_t le
         pc.at[pc.n_seqs + 1] = to - from;
         pc.lit_at[pc.n_seqs + 1] = mf.lits.size();
         std::vector<size_t> cuts;
-        if (pc.n_seqs >= SPLIT_FROM) {
-            scratch.resize(zstd_bound(to - from) + 3 * (MAX_CUTS + 1));
-            find_cuts(w, pc, 0, pc.n_seqs, st, scratch, cuts);
-        }
-        if (cuts.empty()) {
+        if (pc.n_seqs < SPLIT_FROM) {
             pos += w.block(output + pos, pc, 0, pc.n_seqs, st, last);
         } else { // the split blocks as written, kept only when smaller than the whole
+            scratch.resize(zstd_bound(to - from) + 3 * (MAX_CUTS + 1));
             best.resize(scratch.size());
             reps whole_st = st;
             size_t whole = w.block(best.data(), pc, 0, pc.n_seqs, whole_st, last);
+            find_cuts(w, pc, 0, pc.n_seqs, whole, st, scratch, cuts);
             reps split_st = st;
             size_t split = 0, a = 0;
-            cuts.push_back(pc.n_seqs);
-            for (size_t i = 0; i < cuts.size(); i++) {
-                bool end = i + 1 == cuts.size();
-                split += w.block(scratch.data() + split, pc, a, cuts[i], split_st, last && end);
-                a = cuts[i];
+            if (!cuts.empty()) {
+                cuts.push_back(pc.n_seqs);
+                for (size_t i = 0; i < cuts.size(); i++) {
+                    bool end = i + 1 == cuts.size();
+                    split += w.block(scratch.data() + split, pc, a, cuts[i], split_st, last && end);
+                    a = cuts[i];
+                }
             }
-            const bool keep = split < whole;
+            const bool keep = !cuts.empty() && split < whole;
             std::memcpy(output + pos, keep ? scratch.data() : best.data(), keep ? split : whole);
             pos += keep ? split : whole;
             st = keep ? split_st : whole_st;

@@ -57,11 +57,13 @@ struct bit_writer {
     }
 };
 
-// An FSE encoding table: for each symbol, its states in table order (state + 2^log).
+// An FSE encoding table: for each symbol, its states in table order (state + 2^log), and the
+// two numbers that turn a state into the bits it writes and the place of the next state.
 struct fse_ctable {
     int log;
-    int16_t norm[53];
     uint16_t first[54];
+    uint32_t delta_bits[54]; // (bits << 16) - the lowest state that writes that many
+    int32_t delta_state[54]; // first - count
     uint16_t state[512];
 };
 
@@ -72,9 +74,14 @@ void build_ctable(fse_ctable& t, const int16_t* norm, int max_symbol, int log) {
     uint16_t fill[54];
     int sum = 0;
     for (int s = 0; s <= max_symbol; s++) {
-        t.norm[s] = norm[s];
+        int n = norm[s] == -1 ? 1 : norm[s];
         t.first[s] = fill[s] = uint16_t(sum);
-        sum += norm[s] == -1 ? 1 : norm[s];
+        if (n > 0) {
+            uint32_t most = uint32_t(log - highbit(uint32_t(n)));
+            t.delta_bits[s] = (most << 16) - (uint32_t(n) << most);
+            t.delta_state[s] = sum - n;
+        }
+        sum += std::max(n, 0);
     }
     for (int u = 0; u < (1 << log); u++) t.state[fill[at[u]]++] = uint16_t(u + (1 << log));
 }
@@ -83,11 +90,9 @@ inline uint32_t fse_init(const fse_ctable& t, int s) { return t.state[t.first[s]
 
 // Writes the bits that lead from symbol [s]'s state to the state in [x], which becomes it.
 inline void fse_encode(bit_writer& w, const fse_ctable& t, uint32_t& x, int s) {
-    int n = t.norm[s] == -1 ? 1 : t.norm[s];
-    int high = t.log - highbit(uint32_t(n));
-    int bits = high - ((x >> high) < uint32_t(n) ? 1 : 0);
-    w.put(x & ((1u << bits) - 1), bits);
-    x = t.state[t.first[s] + (x >> bits) - uint32_t(n)];
+    uint32_t bits = (x + t.delta_bits[s]) >> 16;
+    w.put(x & ((1u << bits) - 1), int(bits));
+    x = t.state[int32_t(x >> bits) + t.delta_state[s]];
 }
 
 inline void fse_flush(bit_writer& w, const fse_ctable& t, uint32_t x) { w.put(x - (1u << t.log), t.log); }
@@ -314,20 +319,6 @@ size_t write_literals(uint8_t* out, size_t room, const uint8_t* lits, size_t n) 
 
 namespace {
 
-struct code_tables {
-    uint8_t ll[64], ml[128];
-    code_tables() {
-        for (int c = 0; c < 36; c++)
-            for (uint32_t v = LL_BASE[c]; v < 64 && v < LL_BASE[c] + (1u << LL_BITS[c]); v++) ll[v] = uint8_t(c);
-        for (int c = 0; c < 53; c++)
-            for (uint32_t v = ML_BASE[c] - 3; v < 128 && v < ML_BASE[c] - 3 + (1u << ML_BITS[c]); v++) ml[v] = uint8_t(c);
-    }
-};
-const code_tables CODES;
-
-inline int ll_code(uint32_t ll) { return ll < 64 ? CODES.ll[ll] : highbit(ll) + 19; }
-inline int ml_code(uint32_t ml) { return ml - 3 < 128 ? CODES.ml[ml - 3] : highbit(ml - 3) + 36; }
-
 // Picks the mode of one table for the symbol [count]s (highest [top], [total] in all):
 // writes its description at [out] and its encoding table to [t]; answers the mode, or -1
 // when the description does not fit.
@@ -382,18 +373,14 @@ size_t write_sequences(uint8_t* out, size_t room, const sequence* seqs, size_t n
         *q++ = uint8_t((n - 0x7F00) >> 8);
     }
     if (n == 0) return size_t(q - out);
-    std::vector<uint8_t> codes(3 * n);
-    uint8_t *lc = codes.data(), *oc = lc + n, *mc = oc + n;
     uint32_t count[3][53] = {};
     int top[3] = {0, 0, 0};
     for (size_t i = 0; i < n; i++) {
-        lc[i] = uint8_t(ll_code(seqs[i].lit_len));
-        oc[i] = uint8_t(highbit(seqs[i].offset_value));
-        mc[i] = uint8_t(ml_code(seqs[i].match_len));
-        count[LL][lc[i]]++, count[OF][oc[i]]++, count[ML][mc[i]]++;
-        top[LL] = std::max(top[LL], int(lc[i]));
-        top[OF] = std::max(top[OF], int(oc[i]));
-        top[ML] = std::max(top[ML], int(mc[i]));
+        int lc = ll_code(seqs[i].lit_len), oc = highbit(seqs[i].offset_value), mc = ml_code(seqs[i].match_len);
+        count[LL][lc]++, count[OF][oc]++, count[ML][mc]++;
+        top[LL] = std::max(top[LL], lc);
+        top[OF] = std::max(top[OF], oc);
+        top[ML] = std::max(top[ML], mc);
     }
     uint8_t* modes = q++;
     fse_ctable t[3];
@@ -410,18 +397,19 @@ size_t write_sequences(uint8_t* out, size_t room, const sequence* seqs, size_t n
     uint32_t xl = 0, xo = 0, xm = 0;
     for (size_t i = n; i-- > 0;) {
         const sequence& s = seqs[i];
+        const int lc = ll_code(s.lit_len), oc = highbit(s.offset_value), mc = ml_code(s.match_len);
         if (i == n - 1) {
-            if (fl) xl = fse_init(t[LL], lc[i]);
-            if (fo) xo = fse_init(t[OF], oc[i]);
-            if (fm) xm = fse_init(t[ML], mc[i]);
+            if (fl) xl = fse_init(t[LL], lc);
+            if (fo) xo = fse_init(t[OF], oc);
+            if (fm) xm = fse_init(t[ML], mc);
         } else {
-            if (fo) fse_encode(w, t[OF], xo, oc[i]);
-            if (fm) fse_encode(w, t[ML], xm, mc[i]);
-            if (fl) fse_encode(w, t[LL], xl, lc[i]);
+            if (fo) fse_encode(w, t[OF], xo, oc);
+            if (fm) fse_encode(w, t[ML], xm, mc);
+            if (fl) fse_encode(w, t[LL], xl, lc);
         }
-        w.put(s.lit_len - LL_BASE[lc[i]], LL_BITS[lc[i]]);
-        w.put(s.match_len - ML_BASE[mc[i]], ML_BITS[mc[i]]);
-        w.put(s.offset_value - (1u << oc[i]), oc[i]);
+        w.put(s.lit_len - LL_BASE[lc], LL_BITS[lc]);
+        w.put(s.match_len - ML_BASE[mc], ML_BITS[mc]);
+        w.put(s.offset_value - (1u << oc), oc);
     }
     if (fm) fse_flush(w, t[ML], xm);
     if (fo) fse_flush(w, t[OF], xo);

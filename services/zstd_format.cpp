@@ -22,6 +22,15 @@ const uint32_t ML_BASE[53] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  12,  13,   1
 const uint8_t ML_BITS[53] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                              0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 3, 3, 4, 4, 5, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
+const length_codes LENGTH_CODES = [] {
+    length_codes c{};
+    for (int k = 0; k < 36; k++)
+        for (uint32_t v = LL_BASE[k]; v < 64 && v < LL_BASE[k] + (1u << LL_BITS[k]); v++) c.ll[v] = uint8_t(k);
+    for (int k = 0; k < 53; k++)
+        for (uint32_t v = ML_BASE[k] - 3; v < 128 && v < ML_BASE[k] - 3 + (1u << ML_BITS[k]); v++) c.ml[v] = uint8_t(k);
+    return c;
+}();
+
 size_t read_ncount(const uint8_t* p, size_t len, int max_symbol, int max_log, int16_t* norm, int& log) {
     if (len == 0) return 0;
     size_t bit = 0, limit = len * 8;

@@ -31,6 +31,12 @@ extern const uint8_t LL_BITS[36];
 extern const uint32_t ML_BASE[53];
 extern const uint8_t ML_BITS[53];
 
+// The codes of the small literal and match lengths; larger ones follow from their high bit.
+struct length_codes {
+    uint8_t ll[64], ml[128];
+};
+extern const length_codes LENGTH_CODES;
+
 constexpr int HUF_MAX_LOG = 11;
 constexpr int HUF_WEIGHT_LOG = 6; // the largest accuracy of an FSE-compressed weight list
 
@@ -38,6 +44,23 @@ inline int highbit(uint32_t v) { return 31 - __builtin_clz(v); } // v > 0
 inline uint32_t le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 inline uint32_t le24(const uint8_t* p) { return le16(p) | uint32_t(p[2]) << 16; }
 inline uint32_t le32(const uint8_t* p) { return le24(p) | uint32_t(p[3]) << 24; }
+
+inline int ll_code(uint32_t ll) { return ll < 64 ? LENGTH_CODES.ll[ll] : highbit(ll) + 19; }
+inline int ml_code(uint32_t ml) { return ml - 3 < 128 ? LENGTH_CODES.ml[ml - 3] : highbit(ml - 3) + 36; }
+
+// The offset value that codes [offset] after [ll] literals for a decoder holding the repeat
+// offsets [r], which it updates as the decoder will: 1-3 a repeat offset, else offset + 3.
+inline uint32_t code_offset(uint32_t* r, uint32_t ll, uint32_t offset) {
+    uint32_t ov;
+    if (ll) ov = offset == r[0] ? 1 : offset == r[1] ? 2 : offset == r[2] ? 3 : offset + 3;
+    else ov = offset == r[1] ? 1 : offset == r[2] ? 2 : offset == r[0] - 1 ? 3 : offset + 3;
+    uint32_t idx = ov > 3 ? 3 : ov + (ll ? 0 : 1);
+    if (idx != 1) {
+        if (idx != 2) r[2] = r[1];
+        r[1] = r[0], r[0] = offset;
+    }
+    return ov;
+}
 
 // One state of an FSE decoding table: the symbol it gives, the bits to read for the next
 // state and the base they are added to.

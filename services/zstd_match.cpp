@@ -1,55 +1,29 @@
-// services/zstd_match.cpp: the zstd match finders: a fast finder over two hash tables, hash
-// chains with lazy evaluation, and a parse by estimated prices for the strongest levels.
+// services/zstd_match.cpp: the zstd match finders of the lower levels: a fast finder over two
+// hash tables, and lazy evaluation over hash chains or (strategy 4) the binary tree.
 #include "services/zstd_match.h"
 
 #include <algorithm>
-#include <cmath>
-#include <cstring>
 
 #include "services/zstd_format.h"
 
 namespace zyl::zstd {
-
-namespace {
-
-inline uint32_t read32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-inline uint64_t read64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-// The bytes [a] and [b] have in common, up to [end] (the end of [a]'s range).
-inline size_t common(const uint8_t* a, const uint8_t* b, const uint8_t* end) {
-    const uint8_t* s = a;
-    while (end - a >= 8) {
-        uint64_t x = read64(a) ^ read64(b);
-        if (x) return size_t(a - s) + size_t(__builtin_ctzll(x) >> 3);
-        a += 8, b += 8;
-    }
-    while (a < end && *a == *b) a++, b++;
-    return size_t(a - s);
-}
-
-constexpr uint64_t PRIME_SHORT = 0x9E3779B1, PRIME_LONG = 0x85EBCA77;
-
-// A hash of the [bytes] (3 to 8) bytes at [p] in [bits] bits.
-inline uint32_t hash_bytes(const uint8_t* p, int bytes, int bits, uint64_t prime) {
-    uint64_t v = read64(p) << (64 - 8 * bytes);
-    return uint32_t((v * (prime << 32 | prime)) >> (64 - bits));
-}
-
-} // namespace
 
 void match_finder::start(const uint8_t* input, size_t len, const params& row) {
     base = input, length = len, p = row;
     window = size_t(1) << p.window_log;
     rep[0] = 1, rep[1] = 4, rep[2] = 8;
     next = 0;
+    stats.valid = false;
+    if (p.strategy >= 4) {
+        // Tree mode: links hold NONE where a position has no child; the 3-byte table serves
+        // the short matches of minimum match 3.
+        int n = 6;
+        while (n < 31 && (size_t(1) << n) < len) n++;
+        hash3_log = p.min_match == 3 ? std::min(17, n) : 0;
+        clear_tree();
+        if (p.strategy >= 5) nodes.resize(std::min(len, BLOCK_MAX) + 1);
+        return;
+    }
     head.assign(size_t(1) << p.hash_log, 0);
     chain.assign(size_t(1) << p.chain_log, 0);
 }
@@ -62,10 +36,7 @@ void match_finder::store(size_t anchor, size_t at, uint32_t offset, size_t len) 
     size_t ll = at - anchor;
     lits.insert(lits.end(), base + anchor, base + at);
     seqs.push_back({uint32_t(ll), uint32_t(len), offset});
-    // Keep the finder's repeat offsets as a decoder would, so that its first guesses are good.
-    if (offset == rep[0] && ll) return;
-    if (offset == rep[1]) std::swap(rep[0], rep[1]);
-    else rep[2] = rep[1], rep[1] = rep[0], rep[0] = offset;
+    code_offset(rep, uint32_t(ll), offset); // the repeat offsets a decoder will hold
 }
 
 void match_finder::find(size_t from, size_t to) {
@@ -141,6 +112,10 @@ void match_finder::insert_until(size_t ip) {
     }
 }
 
+size_t match_finder::search(size_t ip, size_t end, uint32_t& offset) {
+    return p.strategy >= 4 ? tree_best(ip, end, offset) : chain_search(ip, end, offset);
+}
+
 // The longest match at [ip] (within [end]) along its hash chain; 0 when none of the minimum.
 size_t match_finder::chain_search(size_t ip, size_t end, uint32_t& offset) {
     if (ip + 8 > length) return 0;
@@ -183,7 +158,7 @@ void match_finder::lazy(size_t from, size_t to, int depth) {
         if (size_t r = rep_at(ip + 1)) len = r, at = ip + 1, off = rep[0];
         if (!(depth == 0 && len)) {
             uint32_t o2 = 0;
-            size_t l2 = chain_search(ip, to, o2);
+            size_t l2 = search(ip, to, o2);
             if (l2 > len && (!len || 4 * l2 - highbit(o2 + 3) > 4 * len - 1 + 4)) len = l2, at = ip, off = o2;
         }
         if (len < 4) {
@@ -199,7 +174,7 @@ void match_finder::lazy(size_t from, size_t to, int depth) {
                 continue;
             }
             uint32_t o2 = 0;
-            size_t l2 = chain_search(pos, to, o2);
+            size_t l2 = search(pos, to, o2);
             if (l2 >= 4 && 4 * l2 - size_t(highbit(o2 + 3)) > 4 * len - size_t(highbit(code)) + 4) {
                 len = l2, at = pos, off = o2;
                 continue;
@@ -214,78 +189,4 @@ void match_finder::lazy(size_t from, size_t to, int depth) {
 }
 
 // }==
-// {== Parsing by prices
-
-void match_finder::optimal(size_t from, size_t to) {
-    const size_t n = to - from;
-    // Prices in 1/16 bit: literals by their frequency in the block, matches by their codes.
-    uint32_t freq[256] = {};
-    for (size_t i = from; i < to; i++) freq[base[i]]++;
-    uint32_t lit_price[256];
-    for (int b = 0; b < 256; b++) lit_price[b] = uint32_t(16 * std::log2(double(n + 1) / (freq[b] + 1)) + 8);
-    auto match_price = [](uint32_t code, size_t len) {
-        return uint32_t(16 * (highbit(code) + 5) + 16 * (len < 35 ? 5 : highbit(uint32_t(len)) + 2));
-    };
-    const size_t sufficient = p.target ? size_t(p.target) * 4 : 256;
-    const size_t limit = std::min(to, length >= 8 ? length - 8 : 0);
-    std::vector<uint32_t> cost(n + 1, UINT32_MAX), mlen(n + 1, 0), moff(n + 1, 0);
-    cost[0] = 0;
-    uint32_t r0 = rep[0];
-    for (size_t i = 0; i < n;) {
-        size_t pos = from + i;
-        uint32_t c = cost[i];
-        if (c + lit_price[base[pos]] < cost[i + 1]) cost[i + 1] = c + lit_price[base[pos]], mlen[i + 1] = 0;
-        if (pos + 1 >= limit) {
-            i++;
-            continue;
-        }
-        size_t best = 0;
-        uint32_t best_off = 0;
-        if (r0 <= pos && r0 <= window && pos + 4 <= to && read32(base + pos) == read32(base + pos - r0)) {
-            size_t l = 4 + common(base + pos + 4, base + pos + 4 - r0, base + to);
-            for (size_t k = 4; k <= l; k++) {
-                uint32_t v = c + match_price(1, k);
-                if (v < cost[i + k]) cost[i + k] = v, mlen[i + k] = uint32_t(k), moff[i + k] = r0;
-            }
-            best = l, best_off = r0;
-        }
-        uint32_t o = 0;
-        size_t l = chain_search(pos, to, o);
-        if (l >= 4 && l > best) {
-            for (size_t k = std::max<size_t>(4, best + 1); k <= l; k++) {
-                uint32_t v = c + match_price(o + 3, k);
-                if (v < cost[i + k]) cost[i + k] = v, mlen[i + k] = uint32_t(k), moff[i + k] = o;
-            }
-            best = l, best_off = o;
-        }
-        // A long match is taken as it stands: pricing every position inside it costs too much.
-        if (best >= sufficient) {
-            r0 = best_off;
-            i += best;
-        } else {
-            i++;
-        }
-    }
-    // Walk the cheapest path back, then store its matches in order.
-    std::vector<uint32_t> path;
-    for (size_t i = n; i > 0;) {
-        if (mlen[i]) {
-            path.push_back(uint32_t(i));
-            i -= mlen[i];
-        } else {
-            i--;
-        }
-    }
-    size_t anchor = from;
-    for (size_t k = path.size(); k-- > 0;) {
-        size_t e = path[k], len = mlen[e];
-        size_t at = from + e - len;
-        store(anchor, at, moff[e], len);
-        anchor = at + len;
-    }
-    lits.insert(lits.end(), base + anchor, base + to);
-}
-
-// }==
-
 } // namespace zyl::zstd

@@ -194,3 +194,32 @@ TEST(Zstd, DecodingStopsAtTheLimitAndNeverWritesPastTheCapacity) {
     EXPECT_EQ(size, in.size());
     for (size_t i = 4000; i < out.size(); i++) ASSERT_EQ(out[i], 0xEE);
 }
+
+TEST(Zstd, PricedParsingBeatsLazyParsingAndKeepsWithinTheWindow) {
+    // Tree search and parsing by prices (levels 16-19) against lazy hash chains (level 12).
+    bytes in = text(300000);
+    size_t lazy = packed(in, 12).size();
+    for (int level : {16, 17, 18, 19}) {
+        bytes z = packed(in, level), back;
+        EXPECT_LT(z.size(), lazy) << level;
+        ASSERT_EQ(unpacked(z, back), OK) << level;
+        EXPECT_EQ(back, in) << level;
+    }
+    // Pieces around the 9 bytes the statistics pass needs, and runs that end every comparison.
+    for (size_t n : {6, 8, 9, 10, 70, 300000})
+        for (const bytes& b : {text(n), bytes(n, 'r')}) {
+            bytes back;
+            ASSERT_EQ(unpacked(packed(b, 19), back), OK) << n;
+            EXPECT_EQ(back, b) << n;
+        }
+    // Noise whose first megabyte comes back 4.5 MB on, past the 4 MB window of levels 13 and 16:
+    // a match there would shrink the frame by that megabyte.
+    bytes far = cat(noise(1 << 20, 7), noise(3584 << 10, 8));
+    far = cat(far, bytes(far.begin(), far.begin() + (1 << 20)));
+    for (int level : {13, 16}) {
+        bytes z = packed(far, level);
+        EXPECT_EQ(z[4], 0x80) << level;
+        EXPECT_EQ(z[5], (22 - 10) << 3) << level;
+        EXPECT_GT(z.size(), far.size()) << level;
+    }
+}
