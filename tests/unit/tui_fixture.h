@@ -6,6 +6,7 @@
 
 #include "datatypes/context.h"
 #include "datatypes/word.h"
+#include "gui/terminal/screen.h"
 #include "started_fixture.h"
 
 namespace zyl::testing {
@@ -22,6 +23,26 @@ struct TuiTest : StartedTest {
         cell w = word::load(name);
         context::set_value(&w, v);
     }
+    // The grid as text, a line a row; a continuation cell adds nothing, an empty cell is a space.
+    static std::string rows(tui::screen& s) {
+        std::string out;
+        for (int r = 0; r < s.height; r++) {
+            for (int c = 0; c < s.width; c++) {
+                const tui::screen_cell& k = tui::screen_at(s, c, r);
+                if (k.attrs & tui::ATTR_CONTINUATION) continue;
+                uint32_t cp = k.cp ? k.cp : ' ';
+                char b[4];
+                int n = cp < 0x80 ? (b[0] = char(cp), 1)
+                        : cp < 0x800 ? (b[0] = char(0xC0 | cp >> 6), b[1] = char(0x80 | (cp & 0x3F)), 2)
+                        : cp < 0x10000 ? (b[0] = char(0xE0 | cp >> 12), b[1] = char(0x80 | ((cp >> 6) & 0x3F)), b[2] = char(0x80 | (cp & 0x3F)), 3)
+                        : (b[0] = char(0xF0 | cp >> 18), b[1] = char(0x80 | ((cp >> 12) & 0x3F)), b[2] = char(0x80 | ((cp >> 6) & 0x3F)), b[3] = char(0x80 | (cp & 0x3F)), 4);
+                out.append(b, size_t(n));
+            }
+            out += '\n';
+        }
+        return out;
+    }
+
     // Runs [f] as a native would, under a try frame; false (and last_error set) when it raised.
     template <typename F>
     bool guarded(F&& f) {
@@ -32,8 +53,10 @@ struct TuiTest : StartedTest {
             f();
         } catch (const error::raised& e) {
             es.throw_code = THROW_NONE;
+            cell err = *stack::top();
             es.top = top;
             last_error = error_of(e.category, e.id);
+            set_global("err", &err); // its arguments, for the language to read
             return false;
         }
         stack::pop_frame();
