@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "datatypes/block.h"
+#include "datatypes/event.h"
 #include "datatypes/handle.h"
 #include "datatypes/header_flags.h"
 #include "datatypes/series.h"
@@ -28,7 +29,7 @@ constexpr uint32_t NO_SLOT = 0xFFFFFFFF;
 
 slot_entry* slots = nullptr;
 uint32_t slots_used = 0, slots_capacity = 0, first_free = NO_SLOT;
-bool hook_added = false;
+uint32_t hook_start = 0; // the run-time start whose collector has the mark hook
 
 window_record** windows = nullptr;
 uint32_t windows_used = 0, windows_capacity = 0;
@@ -44,9 +45,11 @@ void* grow(void* p, uint32_t& capacity, uint32_t min, size_t size) {
 } // namespace
 
 widget* alloc_widget() {
-    if (!hook_added) {
+    if (hook_start != event::starts) {
+        // A new start: widgets left from the last one hold values of a heap that is gone.
+        free_all_widgets();
         collector::add_mark_hook(mark_widgets);
-        hook_added = true;
+        hook_start = event::starts;
     }
     uint32_t i = first_free;
     if (i != NO_SLOT) {
@@ -156,8 +159,11 @@ flag_word flag_words[] = {
 };
 
 // Interns the flag words once, before any pointer into a block is held.
+uint32_t flags_start = 0;
+
 void intern_flag_words() {
-    if (flag_words[0].symbol) return;
+    if (flag_words[0].symbol && flags_start == event::starts) return;
+    flags_start = event::starts;
     for (auto& f : flag_words) f.symbol = symbol::resolve(symbol::make(f.name));
 }
 
