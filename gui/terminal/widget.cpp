@@ -123,6 +123,15 @@ void remove_window(window_record* r) {
     }
 }
 
+void make_current(window_record* r) {
+    for (uint32_t i = 0; i < windows_used; i++) {
+        if (windows[i] != r) continue;
+        std::memmove(windows + i, windows + i + 1, (windows_used - i - 1) * sizeof(window_record*));
+        windows[windows_used - 1] = r;
+        return;
+    }
+}
+
 window_record* window_of(widget* w) {
     while (w && w->parent) w = w->parent;
     if (!w) return nullptr;

@@ -90,6 +90,8 @@ window_record* window_at(uint32_t i);
 window_record* current_window();
 window_record* add_window(widget* w);
 void remove_window(window_record* r);
+// Moves [r] to the end of the list: it becomes current.
+void make_current(window_record* r);
 // The window record of the window that holds [w] (null for a loose widget).
 window_record* window_of(widget* w);
 
