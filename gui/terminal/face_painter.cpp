@@ -66,7 +66,9 @@ bool word_is(const cell* v, uint32_t sym) {
 
 } // namespace
 
-bool font_color(const cell* font, uint32_t& code) {
+bool font_color(const cell* font_in, uint32_t& code) {
+    cell font_copy = *font_in; // interning may move the series [font_in] lies in
+    const cell* font = &font_copy;
     intern_names();
     const cell* c = field_named(font, nm.color);
     if (!c || c->type() != T_tuple) return false;
@@ -74,7 +76,9 @@ bool font_color(const cell* font, uint32_t& code) {
     return true;
 }
 
-uint32_t para_flags(const cell* para) {
+uint32_t para_flags(const cell* para_in) {
+    cell para_copy = *para_in;
+    const cell* para = &para_copy;
     intern_names();
     if (para->type() != T_object) return 0;
     uint32_t bits = 0;

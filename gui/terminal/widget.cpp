@@ -185,7 +185,9 @@ uint32_t flag_of_word(const cell* w) {
 
 } // namespace
 
-uint32_t get_flags(const cell* v) {
+uint32_t get_flags(const cell* v_in) {
+    cell copy = *v_in; // interning may move the series [v_in] lies in
+    const cell* v = &copy;
     intern_flag_words();
     if (v->type() == T_word) return flag_of_word(v);
     if (v->type() != T_block) return 0;
