@@ -22,6 +22,8 @@
 #include "gui/terminal/face.h"
 #include "gui/terminal/face_painter.h"
 #include "gui/terminal/text_measure.h"
+#include "eval/interp.h"
+#include "runtime/collector.h"
 #include "runtime/error.h"
 
 namespace zyl::tui {
@@ -140,6 +142,33 @@ void draw_group_box(widget* w, int x, int y) {
 
 void update_none(widget*) {}
 
+// Runs helper [name] of the global `TUI-helpers` object with [w]'s face and keeps the string it
+// answers as [w]'s rendering. Nothing while the helpers (or that one) are absent. The helper
+// may destroy [w]: it is found again through its handle afterwards.
+void run_helper(widget* w, const char* name) {
+    cell h;
+    handle_of(w, &h);
+    cell holder_word = word::load("TUI-helpers"), fn_word = word::load(name);
+    const cell* holder = context::find_value(context::global(), &holder_word);
+    if (!holder || holder->type() != T_object) return;
+    const cell* fn = object::get_word_value(holder, &fn_word);
+    if (fn->type() != T_function) return;
+    cell f = *fn, face = w->face;
+    cell* top = es.top;
+    collector::keep k_face{&face};
+    cell* result = interp::call_with(&f, &face, 1);
+    if (!result) return; // a non-local exit goes on up
+    cell answer = *result;
+    es.top = top;
+    if (!(w = resolve(&h))) return;
+    if (answer.type() == T_string) w->ui = answer.w2;
+}
+
+void update_progress(widget* w) { run_helper(w, "make-progress-ui"); }
+void update_text_list(widget* w) { run_helper(w, "make-text-list-ui"); }
+void update_check(widget* w) { run_helper(w, "make-checkbox-ui"); }
+void update_radio(widget* w) { run_helper(w, "make-radio-ui"); }
+
 void update_rich_text(widget* w) {
     const cell* text = field(&w->face, F_TEXT);
     const cell* data = field(&w->face, F_DATA);
@@ -211,12 +240,19 @@ void setup(widget* w, int type) {
         break;
     }
     case N_BUTTON: w->on_draw = draw_button; break;
-    case N_PROGRESS: w->on_draw = draw_zero; break;
-    case N_TEXT_LIST: w->value = 0; break;
+    case N_PROGRESS:
+        w->on_draw = draw_zero;
+        w->on_update = update_progress;
+        break;
+    case N_TEXT_LIST:
+        w->value = 0;
+        w->on_update = update_text_list;
+        break;
     case N_CHECK:
     case N_RADIO:
         w->value = 0;
         w->on_draw = draw_toggle;
+        w->on_update = type == N_CHECK ? update_check : update_radio;
         break;
     case N_RICH_TEXT:
         w->on_draw = draw_zero;
@@ -335,6 +371,12 @@ widget* make_view(cell* face_in, widget* parent) {
         }
     }
     if (field(&w->face, F_IMAGE)->type() == T_image) prepare_image(w);
+    if (type == N_PROGRESS || type == N_TEXT_LIST || type == N_CHECK || type == N_RADIO) {
+        cell h;
+        handle_of(w, &h);
+        w->on_update(w);
+        w = resolve(&h); // the helper may have destroyed it
+    }
     return w;
 }
 

@@ -173,6 +173,26 @@ TEST_F(ViewsTest, FontsWithoutColourAndHugeImages) {
     EXPECT_EQ(screen_at(scr, 0, 1).cp, 0x2584u);
 }
 
+TEST_F(ViewsTest, HelpersRenderChecksAndRadios) {
+    // A stand-in for the helpers that allocates while it renders.
+    eval("TUI-helpers: make object! ["
+         "make-checkbox-ui: func [f] [loop 20 [append/dup copy [] 1 100] rejoin [either f/data [\"[x] \"] [\"[ ] \"] f/text]] "
+         "make-radio-ui: func [f] [rejoin [either f/data [\"(*) \"] [\"( ) \"] f/text]]] 0");
+    eval("win: mk [type: 'window size: 12x4 pane: reduce ["
+         "mk [type: 'check size: 8x1 text: \"on\" data: true flags: 'focusable] "
+         "mk [type: 'radio offset: 0x1 size: 8x1 text: \"off\"] "
+         "mk [type: 'progress offset: 0x2 size: 8x1 text: \"no ui\"]]] 0");
+    widget* win = realise("win");
+    ASSERT_NE(win, nullptr);
+    EXPECT_EQ(render(win), "[x] on      \n( ) off     \nno ui       \n            \n");
+    EXPECT_EQ(screen_at(scr, 0, 0).attrs & ATTR_REVERSE, ATTR_REVERSE); // the focus mark
+    EXPECT_EQ(screen_at(scr, 0, 1).attrs & ATTR_REVERSE, 0u);
+    eval("kid1-of-win/data: false kid1-of-win/state/2: 128 0");
+    cell kid = global("kid1-of-win");
+    update_view(&kid);
+    EXPECT_EQ(render(win).substr(0, 12), "[ ] on      ");
+}
+
 TEST_F(ViewsTest, ABadDrawIsPrintedOnceUntilTheFaceChanges) {
     eval("win: mk [type: 'window size: 12x4 pane: reduce [mk [type: 'base size: 5x2 draw: [line 1x1]]]] 0");
     widget* win = realise("win");
