@@ -193,6 +193,18 @@ TEST_F(ViewsTest, HelpersRenderChecksAndRadios) {
     EXPECT_EQ(render(win).substr(0, 12), "[ ] on      ");
 }
 
+TEST_F(ViewsTest, AnUpdateThatRaisesRestoresAutoSync) {
+    eval("system/view: make object! [silent?: false auto-sync?: true] seen: none "
+         "TUI-helpers: make object! [make-radio-ui: func [f] [seen: system/view/auto-sync? if f/data [cause-error 'user 'message [\"no\"]] \"( )\"]] 0");
+    eval("r: mk [type: 'radio size: 4x1] 0");
+    ASSERT_NE(realise("r"), nullptr);
+    eval("r/data: true 0");
+    cell face = global("r");
+    EXPECT_FALSE(guarded([&] { update_view(&face); }));
+    EXPECT_EQ(eval("seen"), "false");
+    EXPECT_EQ(eval("system/view/auto-sync?"), "true");
+}
+
 TEST_F(ViewsTest, ABadDrawIsPrintedOnceUntilTheFaceChanges) {
     eval("win: mk [type: 'window size: 12x4 pane: reduce [mk [type: 'base size: 5x2 draw: [line 1x1]]]] 0");
     widget* win = realise("win");
