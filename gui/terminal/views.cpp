@@ -142,6 +142,11 @@ void draw_group_box(widget* w, int x, int y) {
 
 void update_none(widget*) {}
 
+void free_cells(void* p) {
+    std::free(static_cast<cell_array*>(p)->cells);
+    std::free(p);
+}
+
 // Runs helper [name] of the global `TUI-helpers` object with [w]'s face and keeps the string it
 // answers as [w]'s rendering. Nothing while the helpers (or that one) are absent. The helper
 // may destroy [w]: it is found again through its handle afterwards.
@@ -179,6 +184,7 @@ void update_rich_text(widget* w) {
         a = static_cast<cell_array*>(std::calloc(1, sizeof(cell_array)));
         if (!a) error::raise(error::cat_internal, error::internal_no_memory);
         w->data = a;
+        w->free_data = free_cells;
     }
     if (uint32_t(a->width) < t.len || !a->cells) {
         auto* cells = static_cast<screen_cell*>(std::realloc(a->cells, std::max<size_t>(t.len, 1) * sizeof(screen_cell)));
@@ -220,7 +226,7 @@ void setup(widget* w, int type) {
             w->flags |= WF_BASE_CARET;
             if (!t) continue;
             t->flags |= WF_CARET;
-            if (!w->data) w->data = std::calloc(1, sizeof(cell));
+            if (!w->data) w->data = std::calloc(1, sizeof(cell)), w->free_data = std::free;
             if (w->data) handle_of(t, static_cast<cell*>(w->data));
         }
         break;
@@ -230,6 +236,7 @@ void setup(widget* w, int type) {
         auto* e = static_cast<edit_state*>(std::calloc(1, sizeof(edit_state)));
         if (!e) error::raise(error::cat_internal, error::internal_no_memory);
         w->data = e;
+        w->free_data = std::free;
         const cell* text = field(&w->face, F_TEXT);
         if (text->type() == T_string) {
             extent x = text_extent(span_of(text), 0);
@@ -467,11 +474,8 @@ void free_tree(const cell* face_in) {
         if (type == N_WINDOW && w->data) {
             remove_window(static_cast<window_record*>(w->data));
             if (window_record* r = current_window()) show_window(r->window);
-        } else if (w->data && type != N_TEXT_LIST && type != N_CHECK && type != N_RADIO) {
-            if (type == N_RICH_TEXT) std::free(static_cast<cell_array*>(w->data)->cells);
-            std::free(w->data);
         }
-        free_widget(w);
+        free_widget(w); // with its edit state, rich-text cells or caret target
     }
     *field(&face, F_STATE) = cell{T_none, 0, 0, 0};
 }

@@ -77,6 +77,7 @@ void free_widget(widget* w) {
         std::free(w->extra->cells);
         std::free(w->extra);
     }
+    if (w->data && w->free_data) w->free_data(w->data);
     std::free(w);
 }
 

@@ -56,6 +56,7 @@ struct widget {
     cell_array* extra;        // prepared image cells, or null
     node_id ui;               // text rendering left by a helper, 0 when none
     void* data;               // per type: window_record*, field edit state, rich-text cells
+    void (*free_data)(void*); // frees [data] with the widget, or null when it is not owned
     int64_t value;            // per type: first visible line, check/radio selection
     update_fn on_update;
     draw_fn on_draw;
