@@ -373,8 +373,11 @@ void find_flag_q() {
 // }==
 // {== Registration
 
+uint32_t starts = 0;
+
 void init() {
     sym.made = false; // a new start has a new symbol table
+    starts++;
     using datatype::entry;
     action_fn entries[ACTION_SLOTS] = {};
     entries[A_make - 1] = entry(&make);

@@ -72,5 +72,8 @@ void find_flag_q();
 
 // Registers event! (id 54, parent 0) with its action entries.
 void init();
+// Starts of the run-time so far: each start has a new symbol table and collector, so the user
+// interface's caches of symbol ids and its collector hook compare this to know them stale.
+extern uint32_t starts;
 
 } // namespace zyl::event

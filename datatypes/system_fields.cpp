@@ -15,15 +15,18 @@ constexpr const char* PATHS[][MAX_STEPS] = {
     {"locale", "months", nullptr},
     {"locale", "currencies", "list", nullptr},
     {"options", "money-digits", nullptr},
+    {"view", "silent?", nullptr},
+    {"view", "auto-sync?", nullptr},
 };
+constexpr int FIELD_COUNT = sizeof(PATHS) / sizeof(PATHS[0]);
 uint32_t system_symbol;
-uint32_t symbols[3][MAX_STEPS]; // interned on first use
+uint32_t symbols[FIELD_COUNT][MAX_STEPS]; // interned on first use
 
 } // namespace
 
 void init() {
     system_symbol = symbol::make("system");
-    for (int f = 0; f < 3; f++)
+    for (int f = 0; f < FIELD_COUNT; f++)
         for (int i = 0; PATHS[f][i]; i++) symbols[f][i] = symbol::make(PATHS[f][i]);
 }
 

@@ -1,6 +1,6 @@
 // datatypes/system_fields.h: reading the few fields of the `system` object that datatypes
 // consult (the locale's month names and currency list, the money digits option), with a
-// clear answer while `system` does not exist yet.
+// clear answer while `system` does not exist yet. The terminal UI reads two flags of `system/view`.
 #pragma once
 
 #include "datatypes/cell.h"
@@ -8,7 +8,7 @@
 namespace zyl::system_fields {
 
 // The fields read, by path below `system`.
-enum field : int { LOCALE_MONTHS, LOCALE_CURRENCY_LIST, OPTIONS_MONEY_DIGITS };
+enum field : int { LOCALE_MONTHS, LOCALE_CURRENCY_LIST, OPTIONS_MONEY_DIGITS, VIEW_SILENT, VIEW_AUTO_SYNC };
 
 // Interns the field names, so that get allocates nothing afterwards. Needs the symbol table.
 void init();
