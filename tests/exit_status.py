@@ -66,6 +66,11 @@ def main():
     cases.append(("the command line reaches system/options and system/script",
                   "probe system/options/args probe system/script/args ()\n", 0,
                   '["--a" "--b c"]\n{--a "--b c"}\n', quiet, ["--a", "--b c"]))
+    # Arguments are bytes: UTF-8 arrives as its characters, a byte that is not UTF-8 as U+FFFD,
+    # and the argument is kept either way.
+    cases.append(("arguments reach the program as UTF-8, a bad byte replaced",
+                  "probe system/options/args ()\n", 0, '["--\u00e9t\u00e9" "--x\ufffdy"]\n', quiet,
+                  ["--\u00e9t\u00e9", b"--x\xffy"]))
     for name, text, status, output, env, *args in cases:
         # the settings folder may not be makeable here: its warning goes to stderr, unread
         p = subprocess.run([zyl] + (args[0] if args else []), input=text.encode(), stdout=subprocess.PIPE,
