@@ -3,6 +3,7 @@
 #include "boot/fault.h"
 
 #include <csignal>
+#include <pthread.h>
 #include <initializer_list>
 #include <cstdlib>
 #include <cstring>
@@ -85,6 +86,13 @@ char* put_hex(char* p, uintptr_t v) {
 
 void on_interrupt(int) { _exit(0); }
 
+void mask(int how) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) sigaddset(&set, sig);
+    pthread_sigmask(how, &set, nullptr);
+}
+
 } // namespace
 
 void install() {
@@ -103,5 +111,9 @@ void install() {
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) sigaction(sig, &sa, nullptr);
 #endif
 }
+
+void hold() { mask(SIG_BLOCK); }
+
+void take() { mask(SIG_UNBLOCK); }
 
 } // namespace zyl::fault

@@ -15,6 +15,13 @@ int code_of(int sig, int si_code, bool stack_guard);
 // SIGINT ends silently with status 0. Sanitizer builds keep their own fault handlers.
 void install();
 
+// The entry thread only waits for the run-time's thread: it holds the signals that install
+// handles (hold), and the run-time's thread takes them (take), so that a signal sent to the
+// process stops the thread that runs, and its report and status cannot race that thread's
+// own exit.
+void hold();
+void take();
+
 // Thrown by systems code that must end the process from deep inside: code 0x0BADCAFE ends it
 // silently with status 0, any other code with runtime error 95.
 struct systems_throw {
