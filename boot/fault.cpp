@@ -5,6 +5,7 @@
 #include <csignal>
 #include <pthread.h>
 #include <initializer_list>
+#include <new>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -110,6 +111,18 @@ void install() {
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) sigaction(sig, &sa, nullptr);
 #endif
+}
+
+void end_escaped() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        runtime_error(RT_OUT_OF_MEMORY);
+    } catch (const systems_throw& t) {
+        runtime_error(t.code == QUIET_THROW ? 0 : 95, reinterpret_cast<const void*>(&end_escaped));
+    } catch (...) {
+        runtime_error(99, reinterpret_cast<const void*>(&end_escaped));
+    }
 }
 
 void hold() { mask(SIG_BLOCK); }

@@ -29,4 +29,9 @@ struct systems_throw {
 };
 constexpr uint32_t QUIET_THROW = 0x0BADCAFE;
 
+// Ends the process for the exception being handled, which escaped the run-time: an exhausted
+// heap (std::bad_alloc) with runtime error 94, a systems throw silently with 0 or with 95,
+// anything else with 99. Call it only inside a catch block.
+[[noreturn]] void end_escaped();
+
 } // namespace zyl::fault

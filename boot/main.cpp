@@ -7,7 +7,6 @@
 #include <cfenv>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "boot/command_line.h"
 #include "boot/fault.h"
@@ -55,10 +54,8 @@ int run(void* p) {
     fault::take();
     try {
         return run_guarded(static_cast<args*>(p));
-    } catch (const std::bad_alloc&) {
-        runtime_error(RT_OUT_OF_MEMORY);
-    } catch (const fault::systems_throw& t) {
-        runtime_error(t.code == fault::QUIET_THROW ? 0 : 95, reinterpret_cast<const void*>(&run));
+    } catch (...) {
+        fault::end_escaped();
     }
 }
 

@@ -29,6 +29,8 @@ CASES = [
      '_save-cfg: does [throw 1] ()\nquit/return 2\n', 2, ""),
     ("the end of input ends the console with 0",
      'print "last"\n', 0, "last\n"),
+    ("float faults give IEEE values, no signal; integer division by zero is a math error",
+     "print [1.0 / 0.0 0.0 / 0.0 1e308 * 10.0 attempt [1 / 0]]\n", 0, "1.#INF 1.#NaN 1.#INF none\n"),
     ("an error at the prompt does not end the console",
      '1 / 0\nprint "on"\n', 0, "*** Math Error: division by zero\n*** Where: /\n*** Near : 1 / 0 \n\non\n"),
 ]
