@@ -12,6 +12,7 @@
 #include "datatypes/symbol.h"
 #include "eval/interp.h"
 #include "eval/stack.h"
+#include "runtime/unicode.h"
 #include "services/sysinfo.h"
 
 namespace zyl::runtime {
@@ -32,10 +33,16 @@ cell* system_field(const char* object, const char* name) {
     return j < 0 ? nullptr : context::value_at(ctx, uint32_t(j));
 }
 
+// Arguments are bytes: a sequence that is not UTF-8 becomes U+FFFD rather than failing the start.
+cell* push_text(std::string_view bytes) {
+    return string::from_utf8(stack::push_slot(),
+                             unicode::repair_utf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+}
+
 } // namespace
 
 void set_command_line(int argc, const char* const* argv) {
-    cell* text = string::from_utf8(stack::push_slot(), sysinfo::command_line(argc, argv));
+    cell* text = push_text(sysinfo::command_line(argc, argv));
     cell* slot = system_field("script", "args");
     if (!slot) {
         stack::pop(1);
@@ -47,7 +54,7 @@ void set_command_line(int argc, const char* const* argv) {
     interp::eval_block(code, false);
     cell* args = block::push_new(argc > 1 ? argc - 1 : 1);
     for (int i = 1; i < argc; i++) {
-        cell* s = string::from_utf8(stack::push_slot(), argv[i]);
+        cell* s = push_text(argv[i]);
         block::append_value(args, s);
         stack::pop(1);
     }

@@ -3,7 +3,9 @@
 #include "boot/fault.h"
 
 #include <csignal>
+#include <pthread.h>
 #include <initializer_list>
+#include <new>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -85,6 +87,13 @@ char* put_hex(char* p, uintptr_t v) {
 
 void on_interrupt(int) { _exit(0); }
 
+void mask(int how) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) sigaddset(&set, sig);
+    pthread_sigmask(how, &set, nullptr);
+}
+
 } // namespace
 
 void install() {
@@ -103,5 +112,21 @@ void install() {
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) sigaction(sig, &sa, nullptr);
 #endif
 }
+
+void end_escaped() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        runtime_error(RT_OUT_OF_MEMORY);
+    } catch (const systems_throw& t) {
+        runtime_error(t.code == QUIET_THROW ? 0 : 95, reinterpret_cast<const void*>(&end_escaped));
+    } catch (...) {
+        runtime_error(99, reinterpret_cast<const void*>(&end_escaped));
+    }
+}
+
+void hold() { mask(SIG_BLOCK); }
+
+void take() { mask(SIG_UNBLOCK); }
 
 } // namespace zyl::fault

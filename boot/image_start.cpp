@@ -5,6 +5,7 @@
 // order, with nothing around them, so an error ends the start with its report.
 #include "boot/startup.h"
 
+#include "boot/root.h"
 #include "boot/top_level.h"
 #include "boot/zylbin.h"
 #include "datatypes/block.h"
@@ -26,9 +27,9 @@ constexpr uint32_t ROOT_SPARE = 64;
 void start() {
     start_core();
     // The root block never moves: its capacity is fixed from the count the image tool recorded.
-    collector::gc.root_block = series::alloc_unmanaged(boot_image.values + ROOT_SPARE, sizeof(cell), 0);
-    zylbin::load_boot_image({boot_image.bytes, boot_image.length}, false);
-    if (series::length(collector::gc.root_block) != boot_image.values) runtime_error(RT_ASSERTION); // a mismatched image
+    root::make(boot_image.values + ROOT_SPARE);
+    if (root::load({boot_image.bytes, boot_image.length}) != boot_image.values)
+        runtime_error(RT_ASSERTION); // a mismatched image
     collector::gc.active = true;
     top_level::begin();
     node_id root = collector::gc.root_block;

@@ -4,9 +4,9 @@
 // console's entry `cli-console-ctx/launch`, which runs a script or the read-eval-print loop.
 // When that returns the process ends with status 0; an error that nothing caught is reported
 // and ends it with 254.
+#include <cfenv>
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "boot/command_line.h"
 #include "boot/fault.h"
@@ -51,12 +51,11 @@ void launch_console() {
 // The run-time on the big-stack thread. What escapes it ends the process as a runtime error:
 // an exhausted heap 94, a systems throw 95 (or silently for the quiet code).
 int run(void* p) {
+    fault::take();
     try {
         return run_guarded(static_cast<args*>(p));
-    } catch (const std::bad_alloc&) {
-        runtime_error(RT_OUT_OF_MEMORY);
-    } catch (const fault::systems_throw& t) {
-        runtime_error(t.code == fault::QUIET_THROW ? 0 : 95, reinterpret_cast<const void*>(&run));
+    } catch (...) {
+        fault::end_escaped();
     }
 }
 
@@ -80,9 +79,14 @@ int run_guarded(args* a) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Round to nearest, every float exception masked: float code yields infinities and NaNs,
+    // never SIGFPE. The run-time's thread inherits this environment.
+    std::fesetenv(FE_DFL_ENV);
     fault::install();
     args a{argc, argv};
+    fault::hold(); // the run-time's thread inherits the mask and takes the signals back
     int status = native_stack::run(run, &a);
+    fault::take();
     std::fflush(stdout);
     return status;
 }

@@ -36,6 +36,7 @@ struct state {
     uint32_t cycles;     // collections so far
     uint64_t nanos;      // time spent collecting so far, in nanoseconds
     node_id root_block;  // the run-time's root block, 0 until start-up makes it
+    bool root_fixed;     // the root block is at its final capacity: growing it is fatal
     mark_hook hooks[MAX_MARK_HOOKS];
     uint32_t hook_count; // entries used; removed ones are null
 };

@@ -430,6 +430,9 @@ namespace {
 // [keep] is set. The old buffer is abandoned: a frame buffer stays until its frame is
 // compacted, a heap buffer is retired and freed at the next collection.
 series_buffer* relocate(node_id n, uint64_t size, bool keep) {
+    // Pointers into the root block are kept for the whole run: it may fill, never move.
+    if (n == collector::gc.root_block && collector::gc.root_fixed)
+        runtime_error(RT_ASSERTION, __builtin_return_address(0));
     series_buffer* old = memory::buffer_of(n);
     uint32_t unit = old->unit();
     uint64_t used = old->used_bytes();

@@ -29,6 +29,8 @@ CASES = [
      '_save-cfg: does [throw 1] ()\nquit/return 2\n', 2, ""),
     ("the end of input ends the console with 0",
      'print "last"\n', 0, "last\n"),
+    ("float faults give IEEE values, no signal; integer division by zero is a math error",
+     "print [1.0 / 0.0 0.0 / 0.0 1e308 * 10.0 attempt [1 / 0]]\n", 0, "1.#INF 1.#NaN 1.#INF none\n"),
     ("an error at the prompt does not end the console",
      '1 / 0\nprint "on"\n', 0, "*** Math Error: division by zero\n*** Where: /\n*** Near : 1 / 0 \n\non\n"),
 ]
@@ -66,6 +68,11 @@ def main():
     cases.append(("the command line reaches system/options and system/script",
                   "probe system/options/args probe system/script/args ()\n", 0,
                   '["--a" "--b c"]\n{--a "--b c"}\n', quiet, ["--a", "--b c"]))
+    # Arguments are bytes: UTF-8 arrives as its characters, a byte that is not UTF-8 as U+FFFD,
+    # and the argument is kept either way.
+    cases.append(("arguments reach the program as UTF-8, a bad byte replaced",
+                  "probe system/options/args ()\n", 0, '["--\u00e9t\u00e9" "--x\ufffdy"]\n', quiet,
+                  ["--\u00e9t\u00e9", b"--x\xffy"]))
     for name, text, status, output, env, *args in cases:
         # the settings folder may not be makeable here: its warning goes to stderr, unread
         p = subprocess.run([zyl] + (args[0] if args else []), input=text.encode(), stdout=subprocess.PIPE,

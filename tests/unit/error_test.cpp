@@ -838,6 +838,7 @@ TEST_F(ErrorTest, ExpectArgNamesTheCallTheTypeAndTheArgument) {
 // {== The fault reporter's signal table
 
 #include <csignal>
+#include <new>
 
 #include "boot/fault.h"
 
@@ -862,6 +863,27 @@ TEST(FaultReporter, SignalsMapToRuntimeErrorCodes) {
         EXPECT_STREQ(zyl::runtime_error_name(c.code), c.name);
     }
     EXPECT_EQ(zyl::fault::code_of(SIGINT, 0, false), 0);
+}
+
+// }==
+
+// {== What escapes the run-time
+
+TEST(FaultReporterDeathTest, EscapedExceptionsEndWithTheirRuntimeError) {
+    using zyl::fault::systems_throw;
+    auto escape = [](auto thrown) {
+        try {
+            throw thrown;
+        } catch (...) {
+            (void)dup2(2, 1);
+            zyl::fault::end_escaped();
+        }
+    };
+    EXPECT_EXIT(escape(systems_throw{zyl::fault::QUIET_THROW}), ::testing::ExitedWithCode(0), "^$");
+    EXPECT_EXIT(escape(systems_throw{7}), ::testing::ExitedWithCode(95),
+                "^\n\\*\\*\\* Runtime Error 95: no CATCH for THROW\n\\*\\*\\* at: [0-9A-F]+h\n$");
+    EXPECT_EXIT(escape(std::bad_alloc{}), ::testing::ExitedWithCode(94), "Runtime Error 94: out of memory");
+    EXPECT_EXIT(escape(42), ::testing::ExitedWithCode(99), "Runtime Error 99: unknown error");
 }
 
 // }==
