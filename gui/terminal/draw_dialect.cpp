@@ -175,23 +175,29 @@ struct run {
         run_block(&nested);
         *this = saved;
     }
+    void enter(const cell* blk);
     uint32_t command(uint32_t i, uint8_t c);
     uint32_t pen_spec(uint32_t i, bool fill);
     uint32_t gradient(uint32_t i, uint8_t kind);
     void shape_spec(const cell* blk);
 };
 
-void run::run_block(const cell* blk) {
+// Makes [blk] the block being read: a block that holds itself fails at its position, and one
+// nested deeper than the cycle stack allows is reported like any bad input of the run.
+void run::enter(const cell* blk) {
     node = blk->w2;
     block = *blk;
     len = series::rs_abs_length_q(blk);
     if (cycles::find(node)) fail(blk->w1, true);
     if (cycles::cs.top + 1 >= cycles::CAPACITY && report) {
-        // Deeper than the cycle stack allows: report it like any bad input of the run.
         cycles::reset();
         error::print_new(error::cat_internal, error::internal_too_deep, nullptr, nullptr, nullptr);
         throw draw_stop{false};
     }
+}
+
+void run::run_block(const cell* blk) {
+    enter(blk);
     cycles::entry guard(node); // raises too-deep in raise mode
     for (uint32_t i = blk->w1; i < len;) {
         uint8_t t = at(i)->type();
@@ -464,15 +470,7 @@ uint32_t run::gradient(uint32_t i, uint8_t kind) {
 }
 
 void run::shape_spec(const cell* blk) {
-    node = blk->w2;
-    block = *blk;
-    len = series::rs_abs_length_q(blk);
-    if (cycles::find(node)) fail(blk->w1, true);
-    if (cycles::cs.top + 1 >= cycles::CAPACITY && report) {
-        cycles::reset();
-        error::print_new(error::cat_internal, error::internal_too_deep, nullptr, nullptr, nullptr);
-        throw draw_stop{false};
-    }
+    enter(blk);
     cycles::entry guard(node);
     for (uint32_t i = blk->w1; i < len;) {
         uint8_t t = at(i)->type();

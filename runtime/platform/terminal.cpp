@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -176,17 +177,26 @@ void restore_async() {
     tcsetattr(STDIN_FILENO, TCSANOW, &term.saved);
 }
 
-bool window_size(int& columns, int& rows) {
-    winsize ws;
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
-        columns = ws.ws_col;
-        rows = ws.ws_row;
-        return true;
+namespace {
+
+// The size of the terminal behind the first of [fds] that has one, else 80x24.
+bool size_from(std::initializer_list<int> fds, int& columns, int& rows) {
+    for (int fd : fds) {
+        winsize ws;
+        if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
+            columns = ws.ws_col;
+            rows = ws.ws_row;
+            return true;
+        }
     }
     columns = 80;
     rows = 24;
     return false;
 }
+
+} // namespace
+
+bool window_size(int& columns, int& rows) { return size_from({STDOUT_FILENO}, columns, rows); }
 
 bool take_resized() {
     if (!resized) return false;
@@ -267,18 +277,7 @@ void ui_suspend(bool away) {
 }
 
 bool console_size(int& columns, int& rows) {
-    static constexpr int fds[] = {STDOUT_FILENO, STDIN_FILENO, STDERR_FILENO};
-    for (int fd : fds) {
-        winsize ws;
-        if (ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
-            columns = ws.ws_col;
-            rows = ws.ws_row;
-            return true;
-        }
-    }
-    columns = 80;
-    rows = 24;
-    return false;
+    return size_from({STDOUT_FILENO, STDIN_FILENO, STDERR_FILENO}, columns, rows);
 }
 
 wait_result ui_wait(int timeout_ms, bool input) {
