@@ -439,12 +439,6 @@ void forget() {
     hooked = false;
 }
 
-void set_history(const cell* block) {
-    hook();
-    roots[ROOT_HISTORY] = block ? *block : none_value;
-    if (roots[ROOT_HISTORY].type() == T_block) roots[ROOT_HISTORY].w1 = 0;
-}
-
 bool read_line(const cell* prompt, bool hidden, cell* line) {
     hook();
     ed.prompt = string::is_text_type(prompt->type()) ? [&] {

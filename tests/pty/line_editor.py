@@ -4,6 +4,7 @@
 #
 #   line_editor.py ZYL [name-substring]
 import os
+import shutil
 import sys
 import tempfile
 import time
@@ -186,9 +187,7 @@ def history_keeps_lines_once_and_across_runs():
 
 @test
 def history_saved_at_quit_holds_100_lines():
-    s = Session(ZYL)
-    home = s.home
-    s.close()
+    home = tempfile.mkdtemp(prefix="zyl-history-")
     cfg = os.path.join(home, ".zyl/Zyl-Console/console-cfg.zyl")
     os.makedirs(os.path.dirname(cfg), exist_ok=True)
     with open(cfg, "w") as f:
@@ -196,15 +195,17 @@ def history_saved_at_quit_holds_100_lines():
     s = Session(ZYL, home=home)
     try:
         s.keys("Up", "Up")
+        s.wait_for(lambda sc: sc[0].rstrip() == ">> h1")
         check(prompt_line(s) == ">> h1", "the loaded history walked: %r" % prompt_line(s))
         s.keys("C-a", "C-k")
         s.type("1 + 1")
         s.keys("Enter", "C-d")
         check(s.exited() == 0, "ctrl+d quits")
+        with open(cfg) as f:
+            saved = f.read()
     finally:
-        s.tmux("kill-server")
-    with open(cfg) as f:
-        saved = f.read()
+        s.close()
+        shutil.rmtree(home, ignore_errors=True)
     entries = saved[saved.index("history: [") + 10:saved.rindex("]")].split('" "')
     check(len(entries) == 100 and entries[0] == '"1 + 1' and entries[-1] == 'h98"',
           "saved: %d entries, %r ... %r" % (len(entries), entries[0], entries[-1]))
