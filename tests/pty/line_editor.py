@@ -355,6 +355,15 @@ def long_line_edited_midway():
         check(text == expected, "long line on screen: %r" % text)
         offset = len('>> length? "') + 149 + 3
         check(cur == (offset % 80, offset // 80), "cursor mid-way: %r" % (cur,))
+        # keys arriving together are drawn once, after the last of them
+        s.raw(b"\x1b[D" * 100 + b"Q" + b"\x1b[C" * 2 + b"\x7f")
+        screen, cur = s.settle()
+        text = "".join(l.ljust(80) for l in screen[:5]).rstrip()
+        body = body[:149] + "XYZ" + body[149:]
+        body = body[:52] + "Q" + body[52] + body[54:]  # the Backspace took body[53]
+        check(text == '>> length? "' + body + '"', "after keys taken together: %r" % text)
+        offset = len('>> length? "') + 54
+        check(cur == (offset % 80, offset // 80), "cursor after keys taken together: %r" % (cur,))
         s.keys("Enter")
         screen = s.wait_for(lambda sc: any(l.startswith("== 301") for l in sc))
         check(any(l.startswith("== 301") for l in screen), "the whole line evaluated: %r" % screen)
