@@ -242,22 +242,34 @@ int32_t next_key() {
     return k;
 }
 
+// Keys already waiting (a paste, fast typing, a held key) are all taken before anything is
+// drawn: a long line is laid out once for them, not once a key.
+bool keys_waiting() { return !ed.keys.empty() || terminal::input_ready(); }
+
+// Shows a changed line, or leaves it to the drawing after the waiting keys.
+void show_change() {
+    if (keys_waiting()) ed.stale = true;
+    else redraw();
+}
+
+// Shows a cursor move (with [blank], blanking after it), or leaves it as show_change does.
+void show_move(bool blank = false) {
+    if (keys_waiting()) ed.stale = true;
+    else move_cursor(blank);
+}
+
 void insert_char(uint32_t cp) {
     bool at_end = ed.cursor == ed.line.size();
     ed.line.insert(ed.line.begin() + static_cast<std::ptrdiff_t>(ed.cursor), cp);
     ed.cursor++;
-    // Keys already waiting (a paste, fast typing) are taken before anything is drawn.
-    if (!ed.keys.empty() || terminal::input_ready()) {
-        ed.stale = true;
-        return;
-    }
-    if (at_end) echo_last();
+    if (keys_waiting()) ed.stale = true;
+    else if (at_end) echo_last();
     else redraw();
 }
 
 // Draws what keys taken without drawing left undrawn.
 void catch_up() {
-    if (ed.keys.empty() && !terminal::input_ready()) redraw();
+    if (!keys_waiting()) redraw();
 }
 
 enum class end { none, line, quit };
@@ -298,50 +310,50 @@ end handle_key(int32_t k) {
     case 127:
         if (ed.cursor == 0) return end::none;
         ed.line.erase(ed.line.begin() + static_cast<std::ptrdiff_t>(--ed.cursor));
-        if (ed.cursor == ed.line.size()) move_cursor(true);
-        else redraw();
+        if (ed.cursor == ed.line.size()) show_move(true);
+        else show_change();
         return end::none;
     case vt::KEY_LEFT:
     case 2:
         if (ed.cursor > 0) {
             ed.cursor--;
-            move_cursor();
+            show_move();
         }
         return end::none;
     case vt::KEY_RIGHT:
     case 6:
         if (ed.cursor < ed.line.size()) {
             ed.cursor++;
-            move_cursor();
+            show_move();
         }
         return end::none;
     case vt::KEY_HOME:
     case 1:
         ed.cursor = 0;
-        move_cursor();
+        show_move();
         return end::none;
     case vt::KEY_END:
     case 5:
         ed.cursor = ed.line.size();
-        move_cursor();
+        show_move();
         return end::none;
     case vt::KEY_DELETE:
         if (ed.cursor < ed.line.size()) {
             ed.line.erase(ed.line.begin() + static_cast<std::ptrdiff_t>(ed.cursor));
-            redraw();
+            show_change();
         }
         return end::none;
     case 11: // Ctrl+K
         if (ed.cursor < ed.line.size()) {
             ed.line.resize(ed.cursor);
-            redraw();
+            show_change();
         }
         return end::none;
     case 4: // Ctrl+D
         if (ed.line.empty()) return end::quit;
         if (ed.cursor < ed.line.size()) {
             ed.line.erase(ed.line.begin() + static_cast<std::ptrdiff_t>(ed.cursor));
-            redraw();
+            show_change();
         }
         return end::none;
     case 3: // Ctrl+C
@@ -381,7 +393,7 @@ end edit_loop() {
             } else {
                 load_history_entry(static_cast<size_t>(h--));
             }
-            redraw();
+            show_change();
             continue;
         }
         end e = handle_key(k);
@@ -437,12 +449,6 @@ void forget() {
     if (!hooked) return;
     collector::remove_mark_hook(mark_roots);
     hooked = false;
-}
-
-void set_history(const cell* block) {
-    hook();
-    roots[ROOT_HISTORY] = block ? *block : none_value;
-    if (roots[ROOT_HISTORY].type() == T_block) roots[ROOT_HISTORY].w1 = 0;
 }
 
 bool read_line(const cell* prompt, bool hidden, cell* line) {

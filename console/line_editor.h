@@ -18,9 +18,6 @@ void init();
 // Drops what the editor keeps for the collector; runtime::stop calls it.
 void forget();
 
-// The history block the next edits walk and extend (newest entry first); none for none.
-void set_history(const cell* block);
-
 // Reads one line into the string [line] (appended to; on the evaluation stack or kept by the
 // caller), showing the string [prompt], echoing "*" per character when [hidden]. Answers
 // false at the end of input: Ctrl+D on an empty line, Ctrl+C, or the terminal gone; [line]

@@ -4,8 +4,10 @@
 #
 #   line_editor.py ZYL [name-substring]
 import os
+import shutil
 import sys
 import tempfile
+import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -149,6 +151,21 @@ def history_keeps_lines_once_and_across_runs():
         s.keys("Enter")
         screen = s.wait_for(lambda sc: any('== ["secret" []]' in l for l in sc))
         check(any('== ["secret" []]' in l for l in screen), "hidden line: %r" % screen)
+        s.type('ask/hide "pw: "')
+        s.keys("Enter")
+        s.wait_for(lambda sc: any(l.startswith("pw: ") for l in sc[-3:]))
+        s.type("hush")
+        s.keys("Enter")
+        s.wait_for(lambda sc: any('== "hush"' in l for l in sc))
+        # ask/history walks and extends the block given, not the console's history
+        s.type('h: copy ["old"] reduce [ask/history "? " h h]')
+        s.keys("Enter")
+        s.wait_for(lambda sc: any(l.startswith("? ") for l in sc))
+        s.keys("Up")
+        s.type("2")
+        s.keys("Enter")
+        screen = s.wait_for(lambda sc: any('== ["old2" ["old2" "old"]]' in l for l in sc))
+        check(any('== ["old2" ["old2" "old"]]' in l for l in screen), "own history block: %r" % screen)
         s.keys("C-d")
         s.exited()
     finally:
@@ -156,16 +173,42 @@ def history_keeps_lines_once_and_across_runs():
     with open(os.path.join(home, ".zyl/Zyl-Console/console-cfg.zyl")) as f:
         saved = f.read()
     history = saved[saved.index("history:"):]
-    check(history.count('"a"') == 1 and history.count('"A"') == 1 and "secret" not in history,
-          "saved history: %r" % history)
+    check(history.count('"a"') == 1 and history.count('"A"') == 1 and "secret" not in history
+          and "hush" not in history and "old2" not in history, "saved history: %r" % history)
     s2 = Session(ZYL, home=home)
     try:
         s2.keys("Up")
-        check(prompt_line(s2).startswith(">> h: copy []"), "newest of the last run first")
+        check(prompt_line(s2).startswith('>> h: copy ["old"]'), "newest of the last run first")
         s2.keys("Up")
-        check(prompt_line(s2) == '>> "b"', "then the one before")
+        check(prompt_line(s2) == '>> ask/hide "pw: "', "then the one before")
     finally:
         s2.close()
+
+
+@test
+def history_saved_at_quit_holds_100_lines():
+    home = tempfile.mkdtemp(prefix="zyl-history-")
+    cfg = os.path.join(home, ".zyl/Zyl-Console/console-cfg.zyl")
+    os.makedirs(os.path.dirname(cfg), exist_ok=True)
+    with open(cfg, "w") as f:
+        f.write("Zyl []\nbuffer-lines: 10000 history: [%s]\n" % " ".join('"h%d"' % i for i in range(120)))
+    s = Session(ZYL, home=home)
+    try:
+        s.keys("Up", "Up")
+        s.wait_for(lambda sc: sc[0].rstrip() == ">> h1")
+        check(prompt_line(s) == ">> h1", "the loaded history walked: %r" % prompt_line(s))
+        s.keys("C-a", "C-k")
+        s.type("1 + 1")
+        s.keys("Enter", "C-d")
+        check(s.exited() == 0, "ctrl+d quits")
+        with open(cfg) as f:
+            saved = f.read()
+    finally:
+        s.close()
+        shutil.rmtree(home, ignore_errors=True)
+    entries = saved[saved.index("history: [") + 10:saved.rindex("]")].split('" "')
+    check(len(entries) == 100 and entries[0] == '"1 + 1' and entries[-1] == 'h98"',
+          "saved: %d entries, %r ... %r" % (len(entries), entries[0], entries[-1]))
 
 
 @test
@@ -190,6 +233,10 @@ def completion():
         s.keys("Tab")
         screen, _ = s.settle()
         check(">> dup only part" in [l.rstrip() for l in screen], "refinements: %r" % screen)
+        s.keys("C-a", "C-k")
+        s.type("system/console/hi")  # the parts before the last "/" are walked
+        s.keys("Tab")
+        check(prompt_line(s) == ">> system/console/history", "system path: %r" % prompt_line(s))
         s.keys("C-a", "C-k")
         s.type("o: context [first-field: 1 fine: 2]")
         s.keys("Enter")
@@ -240,6 +287,8 @@ def pastes():
         s.keys("Enter")
         screen = s.wait_for(lambda sc: any(l.startswith("== 42") for l in sc))
         check(any(l.startswith("== 42") for l in screen), "pasted function: %r" % screen)
+        # the lines after the first show the console's cue for the open block
+        check([l.rstrip() for l in screen[1:3]] == ["[        x * 2", "[    ]"], "continuation cue: %r" % screen)
         s.raw(PASTE_ON + b'length? "a\tb\x01"' + PASTE_OFF + b"\r")
         screen = s.wait_for(lambda sc: any(l.startswith("== 3") for l in sc))
         check(any(l.startswith("== 3") for l in screen), "pasted tab kept, control dropped: %r" % screen)
@@ -256,15 +305,17 @@ def display_widths():
         screen, cur = s.settle()
         check(screen[0].rstrip().endswith("a") and screen[1].startswith("中"), "wide char moves down: %r" % screen[:2])
         check(cur == (2, 1), "cursor after the wide char: %r" % (cur,))
-        s.keys("BSpace")
-        s.type("é")  # a narrow character in the last column stays on the row
-        screen, cur = s.settle()
-        check(screen[0].rstrip().endswith("é") and cur == (0, 1), "narrow last column: %r %r" % (screen[:2], cur))
+        for narrow in ["é", "Ж"]:  # a narrow character in the last column stays on the row
+            s.keys("BSpace")
+            s.type(narrow)
+            screen, cur = s.settle()
+            check(screen[0].rstrip().endswith(narrow) and cur == (0, 1),
+                  "narrow %r in the last column: %r %r" % (narrow, screen[:2], cur))
         s.keys("C-a", "C-k")
-        s.type('"e\u0301x😀y"')
+        s.type('"e\u0301x😀y\U0001F321"')  # U+1F321 is drawn narrow
         screen, cur = s.settle()
-        check(cur == (3 + 7, 0), "combining mark takes none, emoji two: %r" % (cur,))
-        s.keys("Left", "Left", "Left")
+        check(cur == (3 + 8, 0), "combining mark takes none, emoji two, U+1F321 one: %r" % (cur,))
+        s.keys("Left", "Left", "Left", "Left")
         _, cur = s.settle()
         check(cur == (3 + 3, 0), "cursor on the emoji: %r" % (cur,))
         s.keys("C-a", "C-k")
@@ -304,6 +355,15 @@ def long_line_edited_midway():
         check(text == expected, "long line on screen: %r" % text)
         offset = len('>> length? "') + 149 + 3
         check(cur == (offset % 80, offset // 80), "cursor mid-way: %r" % (cur,))
+        # keys arriving together are drawn once, after the last of them
+        s.raw(b"\x1b[D" * 100 + b"Q" + b"\x1b[C" * 2 + b"\x7f")
+        screen, cur = s.settle()
+        text = "".join(l.ljust(80) for l in screen[:5]).rstrip()
+        body = body[:149] + "XYZ" + body[149:]
+        body = body[:52] + "Q" + body[52] + body[54:]  # the Backspace took body[53]
+        check(text == '>> length? "' + body + '"', "after keys taken together: %r" % text)
+        offset = len('>> length? "') + 54
+        check(cur == (offset % 80, offset // 80), "cursor after keys taken together: %r" % (cur,))
         s.keys("Enter")
         screen = s.wait_for(lambda sc: any(l.startswith("== 301") for l in sc))
         check(any(l.startswith("== 301") for l in screen), "the whole line evaluated: %r" % screen)
@@ -346,6 +406,15 @@ def resize_redraws():
         s.keys("Enter")
         screen = s.wait_for(lambda sc: any(l.startswith("== 40x20") for l in sc))
         check(any(l.startswith("== 40x20") for l in screen), "console size: %r" % screen)
+        s.type("wait 0.5 system/console/size")
+        s.keys("Enter")
+        time.sleep(0.2)
+        s.tmux("resize-window", "-x", "50", "-y", "22")
+        s.type("system/console/size")  # typed ahead while the first line still runs
+        s.keys("Enter")
+        screen = s.wait_for(lambda sc: any(l.startswith("== 50x22") for l in sc))
+        check([l.rstrip() for l in screen if l.startswith("== ")][-2:] == ["== 40x20", "== 50x22"],
+              "a resize between edits: %r" % screen)
     finally:
         s.close()
 
