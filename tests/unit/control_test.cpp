@@ -35,7 +35,7 @@ struct ControlTest : ::testing::Test {
     void SetUp() override {
         collector::gc = {};
         datatype::reg.words_made = false;
-        runtime::start();
+        zyl::testing::start_runtime();
         eval_prelude();
     }
     void TearDown() override { runtime::stop(); }

@@ -45,7 +45,7 @@ struct FilesTest : ::testing::Test {
         ASSERT_EQ(chdir(folder.c_str()), 0);
         collector::gc = {};
         datatype::reg.words_made = false;
-        runtime::start();
+        zyl::testing::start_runtime();
     }
     void TearDown() override {
         runtime::stop();

@@ -24,7 +24,7 @@ struct ParseTest : ::testing::Test {
     void SetUp() override {
         collector::gc = {};
         datatype::reg.words_made = false;
-        runtime::start();
+        zyl::testing::start_runtime();
     }
     void TearDown() override { runtime::stop(); }
 

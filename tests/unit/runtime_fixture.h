@@ -2,8 +2,12 @@
 // datatypes registered, for tests of datatypes and the evaluator's pieces.
 #pragma once
 
+#include <cstdlib>
+#include <string>
+
 #include <gtest/gtest.h>
 
+#include "boot/startup.h"
 #include "datatypes/context.h"
 #include "datatypes/core.h"
 #include "datatypes/init.h"
@@ -40,6 +44,21 @@ struct no_stress {
     no_stress() { mm.stress_every = 0; }
     ~no_stress() { mm.stress_every = saved; }
 };
+
+// Starts the whole run-time (library sources included) with collection stress off during the
+// start, then back at the environment's setting for the test itself. The start under stress
+// is what every stressed console transcript does; repeating it for each unit test would cost
+// more than the tests.
+inline void start_runtime() {
+    const char* env = std::getenv("ZYL_GC_STRESS");
+    std::string stress = env ? env : "";
+    if (env) unsetenv("ZYL_GC_STRESS");
+    runtime::start();
+    if (env) {
+        setenv("ZYL_GC_STRESS", stress.c_str(), 1);
+        mm.stress_every = std::strtoull(stress.c_str(), nullptr, 10);
+    }
+}
 
 // Runs [body] under a try frame; returns whether an error of [cat]/[id] was raised.
 template <typename F> bool raises(int32_t cat, int32_t id, F body) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "boot/startup.h"
+#include "runtime_fixture.h"
 #include "datatypes/registry.h"
 #include "datatypes/string.h"
 #include "datatypes/word.h"
@@ -24,7 +25,7 @@ struct StartedTest : ::testing::Test {
     void SetUp() override {
         collector::gc = {};
         datatype::reg.words_made = false;
-        runtime::start();
+        start_runtime();
     }
     void TearDown() override { runtime::stop(); }
 

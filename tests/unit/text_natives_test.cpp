@@ -40,7 +40,7 @@ struct TextTest : ::testing::Test {
     void SetUp() override {
         collector::gc = {};
         datatype::reg.words_made = false;
-        runtime::start();
+        zyl::testing::start_runtime();
         console::remove_print_hooks(&console::print_string, nullptr);
         console::add_print_hooks(&capture, nullptr);
         output.clear();
