@@ -295,7 +295,7 @@ const uint8_t* whole_csi(input_decoder& d, const uint8_t* p, const uint8_t* end,
 }
 
 // The length of the whole, valid UTF-8 character of two to four bytes at [p], 0 for none.
-size_t whole_char(const uint8_t* p, const uint8_t* end) {
+inline size_t whole_char(const uint8_t* p, const uint8_t* end) {
     uint8_t b = p[0];
     size_t left = size_t(end - p);
     if (b >= 0xC2 && b <= 0xDF) return left >= 2 && (p[1] & 0xC0) == 0x80 ? 2 : 0;
@@ -332,9 +332,14 @@ const uint8_t* ascii_end(const uint8_t* p, const uint8_t* end) {
 const uint8_t* text_end(const uint8_t* p, const uint8_t* end) {
     for (;;) {
         p = ascii_end(p, end);
-        size_t n = p < end ? whole_char(p, end) : 0;
-        if (n == 0) return p;
-        p += n;
+        if (p == end || *p < 0x80) return p;
+        // Characters of other scripts tend to come in runs: take them before scanning ASCII again.
+        do {
+            size_t n = whole_char(p, end);
+            if (n == 0) return p;
+            p += n;
+        } while (p < end && *p >= 0x80);
+        if (p == end || uint32_t(*p) - 0x20u >= 0x5Fu) return p;
     }
 }
 
