@@ -203,4 +203,29 @@ void BM_TuiDecodeMixed(benchmark::State& state) {
 }
 BENCHMARK(BM_TuiDecodeMixed);
 
+// The same, with every character of a text run read out as a key, as a caller sending keys does.
+void BM_TuiDecodeMixedKeys(benchmark::State& state) {
+    static const std::string input = mixed_input();
+    tui::input_decoder d;
+    std::vector<tui::input_item> items(4096);
+    uint64_t total = 0;
+    for (auto _ : state) {
+        tui::input_feed(d, reinterpret_cast<const uint8_t*>(input.data()), input.size());
+        while (size_t n = tui::input_decode(d, items.data(), items.size()))
+            for (size_t i = 0; i < n; i++) {
+                if (items[i].kind != tui::ITEM_TEXT) {
+                    total += uint32_t(items[i].key);
+                    continue;
+                }
+                const uint8_t* p = items[i].text;
+                const uint8_t* end = p + items[i].length;
+                while (p < end) total += uint32_t(tui::input_text_char(p));
+            }
+    }
+    benchmark::DoNotOptimize(total);
+    state.SetBytesProcessed(int64_t(state.iterations() * input.size()));
+    tui::input_reset(d);
+}
+BENCHMARK(BM_TuiDecodeMixedKeys);
+
 } // namespace

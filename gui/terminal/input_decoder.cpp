@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "datatypes/event.h"
 
 namespace zyl::tui {
@@ -35,14 +39,6 @@ constexpr step MADE_AGAIN{true, false};
 
 void key_item(input_item& out, int32_t key, uint32_t flags) {
     out = input_item{key, flags, 0, 0, ITEM_KEY, false};
-}
-
-// key_item of a plain key [cp] as two 8-byte stores: key and flags 0, then position 0 and the
-// kind (the layout of input_item).
-inline void put_key(input_item* out, uint32_t cp) {
-    static_assert(sizeof(input_item) == 16 && offsetof(input_item, kind) == 12);
-    uint64_t words[2] = {cp, uint64_t(ITEM_KEY) << 32};
-    std::memcpy(out, words, sizeof words);
 }
 
 void special_item(input_item& out, int32_t code, uint32_t modifiers) {
@@ -298,50 +294,79 @@ const uint8_t* whole_csi(input_decoder& d, const uint8_t* p, const uint8_t* end,
     return nullptr;
 }
 
-// Decodes printable ASCII, whole and valid UTF-8 characters and whole control sequences from
-// the read index into at most [room] items, without the byte-at-a-time machine; stops at
-// anything else (left to feed_byte).
+// The length of the whole, valid UTF-8 character of two to four bytes at [p], 0 for none.
+inline size_t whole_char(const uint8_t* p, const uint8_t* end) {
+    uint8_t b = p[0];
+    size_t left = size_t(end - p);
+    if (b >= 0xC2 && b <= 0xDF) return left >= 2 && (p[1] & 0xC0) == 0x80 ? 2 : 0;
+    if (b >= 0xE0 && b <= 0xEF)
+        return left >= 3 && p[1] >= (b == 0xE0 ? 0xA0 : 0x80) && p[1] <= (b == 0xED ? 0x9F : 0xBF) &&
+                       (p[2] & 0xC0) == 0x80
+                   ? 3
+                   : 0;
+    if (b >= 0xF0 && b <= 0xF4)
+        return left >= 4 && p[1] >= (b == 0xF0 ? 0x90 : 0x80) && p[1] <= (b == 0xF4 ? 0x8F : 0xBF) &&
+                       (p[2] & 0xC0) == 0x80 && (p[3] & 0xC0) == 0x80
+                   ? 4
+                   : 0;
+    return 0;
+}
+
+// The first byte at or after [p] that is not printable ASCII, sixteen bytes a step where SSE2 is.
+const uint8_t* ascii_end(const uint8_t* p, const uint8_t* end) {
+#if defined(__SSE2__)
+    const __m128i below = _mm_set1_epi8(0x1F), del = _mm_set1_epi8(0x7F);
+    for (; end - p >= 16; p += 16) {
+        // Signed compares: bytes of 0x80 up are negative, so "above 0x1F and not 0x7F" is ASCII text.
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i text = _mm_andnot_si128(_mm_cmpeq_epi8(v, del), _mm_cmpgt_epi8(v, below));
+        unsigned other = ~unsigned(_mm_movemask_epi8(text)) & 0xFFFFu;
+        if (other) return p + __builtin_ctz(other);
+    }
+#endif
+    while (p < end && uint32_t(*p) - 0x20u < 0x5Fu) p++;
+    return p;
+}
+
+// The end of the run of text at [p]: printable ASCII and whole valid UTF-8 characters.
+const uint8_t* text_end(const uint8_t* p, const uint8_t* end) {
+    for (;;) {
+        p = ascii_end(p, end);
+        if (p == end || *p < 0x80) return p;
+        // Characters of other scripts tend to come in runs: take them before scanning ASCII again.
+        do {
+            size_t n = whole_char(p, end);
+            if (n == 0) return p;
+            p += n;
+        } while (p < end && *p >= 0x80);
+        if (p == end || uint32_t(*p) - 0x20u >= 0x5Fu) return p;
+    }
+}
+
+// Decodes runs of text and whole control sequences from the read index into at most [room]
+// items, without the byte-at-a-time machine; stops at anything else (left to feed_byte).
 size_t decode_text(input_decoder& d, input_item* out, size_t room) {
     const uint8_t* p = d.buf + d.head;
     const uint8_t* end = d.buf + d.count;
     size_t k = 0;
     while (k < room && p < end) {
-        // A run of printable ASCII: one compare and two stores a byte.
-        size_t n = room - k < size_t(end - p) ? room - k : size_t(end - p), i = 0;
-        input_item* o = out + k;
-        for (; i < n; i++) {
-            uint32_t c = p[i];
-            if (c - 0x20u >= 0x5Fu) break;
-            put_key(o + i, c);
-        }
-        k += i;
-        p += i;
-        if (i == n) break;
-        uint8_t b = p[0];
-        uint32_t cp;
-        if (b >= 0xC2 && b <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
-            cp = (uint32_t(b & 0x1F) << 6) | (p[1] & 0x3F);
-            p += 2;
-        } else if (b >= 0xE0 && b <= 0xEF && end - p >= 3 && p[1] >= (b == 0xE0 ? 0xA0 : 0x80) &&
-                   p[1] <= (b == 0xED ? 0x9F : 0xBF) && (p[2] & 0xC0) == 0x80) {
-            cp = (uint32_t(b & 0x0F) << 12) | (uint32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
-            p += 3;
-        } else if (b >= 0xF0 && b <= 0xF4 && end - p >= 4 && p[1] >= (b == 0xF0 ? 0x90 : 0x80) &&
-                   p[1] <= (b == 0xF4 ? 0x8F : 0xBF) && (p[2] & 0xC0) == 0x80 && (p[3] & 0xC0) == 0x80) {
-            cp = (uint32_t(b & 0x07) << 18) | (uint32_t(p[1] & 0x3F) << 12) | (uint32_t(p[2] & 0x3F) << 6) |
-                 (p[3] & 0x3F);
-            p += 4;
-        } else if (b == BYTE_ESC && end - p >= 3 && p[1] == '[') {
-            bool made = false;
-            const uint8_t* next = whole_csi(d, p, end, out[k], made);
-            if (!next) break;
-            p = next;
-            k += made;
+        // A run's length must fit its item; a character cut by the limit starts the next run.
+        constexpr size_t RUN_MAX = size_t(1) << 31;
+        const uint8_t* run = text_end(p, size_t(end - p) > RUN_MAX ? p + RUN_MAX : end);
+        if (run != p) {
+            input_item& o = out[k++];
+            o = input_item{0, 0, 0, 0, ITEM_TEXT, false};
+            o.length = static_cast<uint32_t>(run - p);
+            o.text = p;
+            p = run;
             continue;
-        } else {
-            break;
         }
-        put_key(out + k++, cp);
+        if (p[0] != BYTE_ESC || end - p < 3 || p[1] != '[') break;
+        bool made = false;
+        const uint8_t* next = whole_csi(d, p, end, out[k], made);
+        if (!next) break;
+        p = next;
+        k += made;
     }
     d.head = static_cast<size_t>(p - d.buf);
     return k;

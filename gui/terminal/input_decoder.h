@@ -19,7 +19,7 @@
 
 namespace zyl::tui {
 
-enum item_kind : uint8_t { ITEM_KEY = 1, ITEM_MOUSE = 2, ITEM_CURSOR = 3 };
+enum item_kind : uint8_t { ITEM_KEY = 1, ITEM_MOUSE = 2, ITEM_CURSOR = 3, ITEM_TEXT = 4 };
 
 // One decoded input.
 //   key:    [key] a code point (control bytes with 8 read as 127 and 10 as 13) or a negative
@@ -28,14 +28,39 @@ enum item_kind : uint8_t { ITEM_KEY = 1, ITEM_MOUSE = 2, ITEM_CURSOR = 3 };
 //   mouse:  [key] the button code as sent, [column] and [row] 1-based, [release] for a
 //           release ("m"); [flags] the modifiers the code carries (shift, alt, control)
 //   cursor: [row] and [column] of the cursor-position report, 1-based
+//   text:   [length] bytes at [text], a run of typed characters, each a plain key with flags 0:
+//           printable ASCII and valid UTF-8 of U+0080 up, no control byte. The bytes lie in the
+//           decoder's buffer and stay until the next input_feed or input_reset; read them with
+//           input_text_char. A run is handed over whole, so plain text costs no item a key.
 struct input_item {
     int32_t key;
     uint32_t flags;
     uint16_t column, row;
     uint8_t kind;
     bool release;
+    uint32_t length = 0;
+    const uint8_t* text = nullptr;
     bool operator==(const input_item&) const = default;
 };
+
+// The character at [p] in a text item's bytes (valid UTF-8 by construction), moving [p] past it.
+inline int32_t input_text_char(const uint8_t*& p) {
+    uint32_t b = *p++;
+    if (b < 0x80) return static_cast<int32_t>(b);
+    if (b < 0xE0) {
+        uint32_t c = ((b & 0x1F) << 6) | (p[0] & 0x3F);
+        p += 1;
+        return static_cast<int32_t>(c);
+    }
+    if (b < 0xF0) {
+        uint32_t c = ((b & 0x0F) << 12) | (uint32_t(p[0] & 0x3F) << 6) | (p[1] & 0x3F);
+        p += 2;
+        return static_cast<int32_t>(c);
+    }
+    uint32_t c = ((b & 0x07) << 18) | (uint32_t(p[0] & 0x3F) << 12) | (uint32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+    p += 3;
+    return static_cast<int32_t>(c);
+}
 
 constexpr uint32_t CSI_MAX_BYTES = 64;
 constexpr uint32_t STRING_MAX_BYTES = 4096;
@@ -66,7 +91,8 @@ struct input_decoder {
 void input_reset(input_decoder& d);
 // Appends [n] bytes at [p] behind those not decoded yet.
 void input_feed(input_decoder& d, const uint8_t* p, size_t n);
-// Decodes items into [out], at most [cap]; returns how many. Each item is taken off the buffer
+// Decodes items into [out], at most [cap]; returns how many. Text items point into the buffer:
+// use them before the next input_feed. Each item is taken off the buffer
 // before it is returned, so a caller may stop after any item and call again later.
 size_t input_decode(input_decoder& d, input_item* out, size_t cap);
 // Whether a partial sequence or character waits for more bytes (all fed bytes are decoded).

@@ -18,10 +18,32 @@ namespace {
     std::abort();
 }
 
+// A text run's bytes, which must be the shortest UTF-8 of printable characters, as plain keys.
+void take_text(const tui::input_item& t, std::vector<tui::input_item>& out) {
+    if (t.length == 0) fail("an empty text run");
+    const uint8_t* p = t.text;
+    const uint8_t* end = t.text + t.length;
+    while (p < end) {
+        const uint8_t* at = p;
+        int32_t c = tui::input_text_char(p);
+        if (p > end) fail("a character runs past its text");
+        size_t shortest = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+        if (size_t(p - at) != shortest || c < 0x20 || c == 0x7F || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+            fail("an invalid text run");
+        for (const uint8_t* q = at + 1; q < p; q++)
+            if ((*q & 0xC0) != 0x80) fail("a text run with a broken character");
+        out.push_back(tui::input_item{c, 0, 0, 0, tui::ITEM_KEY, false});
+    }
+}
+
 void feed(tui::input_decoder& d, const uint8_t* p, size_t n, std::vector<tui::input_item>& out) {
     tui::input_feed(d, p, n);
     tui::input_item buf[16];
-    while (size_t k = tui::input_decode(d, buf, 16)) out.insert(out.end(), buf, buf + k);
+    while (size_t k = tui::input_decode(d, buf, 16))
+        for (size_t i = 0; i < k; i++) {
+            if (buf[i].kind == tui::ITEM_TEXT) take_text(buf[i], out);
+            else out.push_back(buf[i]);
+        }
     if (d.count != 0) fail("bytes left after decoding");
 }
 

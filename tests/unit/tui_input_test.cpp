@@ -14,10 +14,26 @@ namespace {
 
 using items = std::vector<input_item>;
 
+input_item key(int32_t k, uint32_t flags = 0) { return {k, flags, 0, 0, ITEM_KEY, false}; }
+
+// Appends [n] items, a text run as the plain keys of its characters, as a caller sends them.
+void take(const input_item* in, size_t n, items& out) {
+    for (size_t i = 0; i < n; i++) {
+        if (in[i].kind != ITEM_TEXT) {
+            out.push_back(in[i]);
+            continue;
+        }
+        EXPECT_GT(in[i].length, 0u);
+        const uint8_t* p = in[i].text;
+        while (p < in[i].text + in[i].length) out.push_back(key(input_text_char(p)));
+        EXPECT_EQ(p, in[i].text + in[i].length);
+    }
+}
+
 void feed(input_decoder& d, const std::string& s, items& out) {
     input_feed(d, reinterpret_cast<const uint8_t*>(s.data()), s.size());
     input_item buf[8];
-    while (size_t n = input_decode(d, buf, 8)) out.insert(out.end(), buf, buf + n);
+    while (size_t n = input_decode(d, buf, 8)) take(buf, n, out);
 }
 
 // [s] fed in the given pieces, then expired as after the 50 ms wait.
@@ -31,7 +47,6 @@ items decode(const std::vector<std::string>& pieces) {
     return out;
 }
 
-input_item key(int32_t k, uint32_t flags = 0) { return {k, flags, 0, 0, ITEM_KEY, false}; }
 input_item special(int32_t k, uint32_t mods = 0) { return key(k, event::FLAG_SPECIAL | mods); }
 input_item mouse(int32_t code, int col, int row, bool release, uint32_t mods = 0) {
     return {code, mods, uint16_t(col), uint16_t(row), ITEM_MOUSE, release};
@@ -85,10 +100,26 @@ TEST(TuiInput, OneItemAtATimeGivesTheSameItems) {
         input_feed(d, reinterpret_cast<const uint8_t*>(f.bytes.data()), f.bytes.size());
         items out;
         input_item one;
-        while (input_decode(d, &one, 1) == 1) out.push_back(one);
+        while (input_decode(d, &one, 1) == 1) take(&one, 1, out);
         EXPECT_EQ(out, f.expected) << f.name;
         input_reset(d);
     }
+}
+
+TEST(TuiInput, TextArrivesAsRunsBetweenOtherItems) {
+    input_decoder d;
+    std::string s = "ab\xc3\xa9\x1b[Acd\x7f" + std::string(40, 'e');
+    input_feed(d, reinterpret_cast<const uint8_t*>(s.data()), s.size());
+    input_item buf[8];
+    ASSERT_EQ(input_decode(d, buf, 8), 5u);
+    auto text = [](const input_item& i) { return std::string(reinterpret_cast<const char*>(i.text), i.length); };
+    EXPECT_EQ(buf[0].kind, ITEM_TEXT);
+    EXPECT_EQ(text(buf[0]), "ab\xc3\xa9");
+    EXPECT_EQ(buf[1], special(-20));
+    EXPECT_EQ(text(buf[2]), "cd");
+    EXPECT_EQ(buf[3], key(127));
+    EXPECT_EQ(text(buf[4]), std::string(40, 'e'));
+    input_reset(d);
 }
 
 TEST(TuiInput, PartialsWaitThenExpire) {
