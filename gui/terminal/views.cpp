@@ -147,17 +147,26 @@ void free_cells(void* p) {
     std::free(p);
 }
 
+} // namespace
+
+const cell* helper_function(const char* name) {
+    cell holder_word = word::load("TUI-helpers"), fn_word = word::load(name);
+    const cell* holder = context::find_value(context::global(), &holder_word);
+    if (!holder || holder->type() != T_object) return nullptr;
+    const cell* fn = object::get_word_value(holder, &fn_word);
+    return fn->type() == T_function ? fn : nullptr;
+}
+
+namespace {
+
 // Runs helper [name] of the global `TUI-helpers` object with [w]'s face and keeps the string it
 // answers as [w]'s rendering. Nothing while the helpers (or that one) are absent. The helper
 // may destroy [w]: it is found again through its handle afterwards.
 void run_helper(widget* w, const char* name) {
     cell h;
     handle_of(w, &h);
-    cell holder_word = word::load("TUI-helpers"), fn_word = word::load(name);
-    const cell* holder = context::find_value(context::global(), &holder_word);
-    if (!holder || holder->type() != T_object) return;
-    const cell* fn = object::get_word_value(holder, &fn_word);
-    if (fn->type() != T_function) return;
+    const cell* fn = helper_function(name);
+    if (!fn) return;
     cell f = *fn, face = w->face;
     cell* top = es.top;
     collector::keep k_face{&face};
