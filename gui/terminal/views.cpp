@@ -22,6 +22,7 @@
 #include "gui/terminal/face.h"
 #include "gui/terminal/face_painter.h"
 #include "gui/terminal/text_measure.h"
+#include "gui/terminal/timers.h"
 #include "eval/interp.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -354,6 +355,7 @@ widget* make_view(cell* face_in, widget* parent) {
     if (ff & FF_FOCUSABLE) bits |= WF_FOCUSABLE;
     if (ff & FF_PASSWORD) bits |= WF_PASSWORD;
     if (ff & FF_FULLSCREEN) bits |= WF_FULLSCREEN;
+    rate_interval(field(&face, F_RATE)); // a bad rate raises before anything is allocated
     if (field(&face, F_SIZE)->type() == T_pair) bits |= WF_SIZE_PAIR;
     if (!is_true(field(&face, F_VISIBLE))) bits |= WF_HIDDEN;
     if (!is_true(field(&face, F_ENABLED))) bits |= WF_DISABLED;
@@ -387,6 +389,7 @@ widget* make_view(cell* face_in, widget* parent) {
         }
     }
     if (field(&w->face, F_IMAGE)->type() == T_image) prepare_image(w);
+    if (field(&w->face, F_RATE)->type() != T_none) set_rate(w, field(&w->face, F_RATE), monotonic_ms());
     if (type == N_PROGRESS || type == N_TEXT_LIST || type == N_CHECK || type == N_RADIO) {
         cell h;
         handle_of(w, &h);
@@ -413,6 +416,11 @@ void update_view(const cell* face_in) {
     if (series::rs_abs_length_q(state) > state->w1 + 1) {
         const cell* b = block::cells_of(state->w2) + state->w1 + 1;
         if (b->type() == T_integer) bits = uint32_t(integer::get(b));
+    }
+    if (bits & (1u << 16)) {
+        rate_interval(field(&face, F_RATE)); // checked before the old timer goes
+        remove_timer(w);
+        set_rate(w, field(&face, F_RATE), monotonic_ms());
     }
     w->face = face;
     float x, y;
@@ -479,6 +487,7 @@ void free_tree(const cell* face_in) {
         }
     }
     if (w) {
+        if (field(&face, F_RATE)->type() != T_none) remove_timer(w);
         int type = type_of(&face);
         if (type == N_WINDOW && w->data) {
             remove_window(static_cast<window_record*>(w->data));
