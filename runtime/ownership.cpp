@@ -117,7 +117,8 @@ void set(cell* value, const cell* owner, const cell* word) {
     ensure_table();
     uint8_t t = v.type();
     if (t == T_image) {
-        if (!(value->header & IMAGE_OWNED)) {
+        // An image with a zero side has no node to key an entry by, and nothing to change.
+        if (v.w2 && !(value->header & IMAGE_OWNED)) {
             value->header |= IMAGE_OWNED;
             put_entry(v.w2, *value, o, w);
         }

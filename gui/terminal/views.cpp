@@ -22,6 +22,7 @@
 #include "gui/terminal/face.h"
 #include "gui/terminal/face_painter.h"
 #include "gui/terminal/text_measure.h"
+#include "gui/terminal/timers.h"
 #include "eval/interp.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -147,17 +148,26 @@ void free_cells(void* p) {
     std::free(p);
 }
 
+} // namespace
+
+const cell* helper_function(const char* name) {
+    cell holder_word = word::load("TUI-helpers"), fn_word = word::load(name);
+    const cell* holder = context::find_value(context::global(), &holder_word);
+    if (!holder || holder->type() != T_object) return nullptr;
+    const cell* fn = object::get_word_value(holder, &fn_word);
+    return fn->type() == T_function ? fn : nullptr;
+}
+
+namespace {
+
 // Runs helper [name] of the global `TUI-helpers` object with [w]'s face and keeps the string it
 // answers as [w]'s rendering. Nothing while the helpers (or that one) are absent. The helper
 // may destroy [w]: it is found again through its handle afterwards.
 void run_helper(widget* w, const char* name) {
     cell h;
     handle_of(w, &h);
-    cell holder_word = word::load("TUI-helpers"), fn_word = word::load(name);
-    const cell* holder = context::find_value(context::global(), &holder_word);
-    if (!holder || holder->type() != T_object) return;
-    const cell* fn = object::get_word_value(holder, &fn_word);
-    if (fn->type() != T_function) return;
+    const cell* fn = helper_function(name);
+    if (!fn) return;
     cell f = *fn, face = w->face;
     cell* top = es.top;
     collector::keep k_face{&face};
@@ -345,6 +355,7 @@ widget* make_view(cell* face_in, widget* parent) {
     if (ff & FF_FOCUSABLE) bits |= WF_FOCUSABLE;
     if (ff & FF_PASSWORD) bits |= WF_PASSWORD;
     if (ff & FF_FULLSCREEN) bits |= WF_FULLSCREEN;
+    rate_interval(field(&face, F_RATE)); // a bad rate raises before anything is allocated
     if (field(&face, F_SIZE)->type() == T_pair) bits |= WF_SIZE_PAIR;
     if (!is_true(field(&face, F_VISIBLE))) bits |= WF_HIDDEN;
     if (!is_true(field(&face, F_ENABLED))) bits |= WF_DISABLED;
@@ -378,6 +389,7 @@ widget* make_view(cell* face_in, widget* parent) {
         }
     }
     if (field(&w->face, F_IMAGE)->type() == T_image) prepare_image(w);
+    if (field(&w->face, F_RATE)->type() != T_none) set_rate(w, field(&w->face, F_RATE), monotonic_ms());
     if (type == N_PROGRESS || type == N_TEXT_LIST || type == N_CHECK || type == N_RADIO) {
         cell h;
         handle_of(w, &h);
@@ -404,6 +416,11 @@ void update_view(const cell* face_in) {
     if (series::rs_abs_length_q(state) > state->w1 + 1) {
         const cell* b = block::cells_of(state->w2) + state->w1 + 1;
         if (b->type() == T_integer) bits = uint32_t(integer::get(b));
+    }
+    if (bits & (1u << 16)) {
+        rate_interval(field(&face, F_RATE)); // checked before the old timer goes
+        remove_timer(w);
+        set_rate(w, field(&face, F_RATE), monotonic_ms());
     }
     w->face = face;
     float x, y;
@@ -470,6 +487,7 @@ void free_tree(const cell* face_in) {
         }
     }
     if (w) {
+        if (field(&face, F_RATE)->type() != T_none) remove_timer(w);
         int type = type_of(&face);
         if (type == N_WINDOW && w->data) {
             remove_window(static_cast<window_record*>(w->data));

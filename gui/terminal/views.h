@@ -12,6 +12,10 @@ namespace zyl::tui {
 // The widget of [face] through the handle in its `state`, or null (no widget, stale handle).
 widget* widget_of(const cell* face);
 
+// The function `TUI-helpers/<name>`, or null while the helpers (or that one) are absent. The
+// address lives until the next allocation.
+const cell* helper_function(const char* name);
+
 // gui/OS-make-view: realises [face] (a face, else face-type) under [parent] (null for none).
 widget* make_view(cell* face, widget* parent);
 // gui/OS-update-view: applies the face's change bits, runs its on-update with auto-sync off,

@@ -12,6 +12,7 @@
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
 #include "datatypes/word.h"
+#include "gui/terminal/timers.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
 
@@ -212,6 +213,7 @@ void mark_widgets() {
 }
 
 void free_all_widgets() {
+    clear_timers(); // their handles would name nothing, or a later widget of a reused slot
     for (uint32_t i = 0; i < slots_used; i++)
         if (slots[i].w) free_widget(slots[i].w);
     while (windows_used) std::free(windows[--windows_used]);

@@ -106,7 +106,7 @@ uint32_t get_flags(const cell* v);
 
 // Marks every live widget's face and `ui` node; registered with the collector.
 void mark_widgets();
-// Frees every widget and window record (tests, the end of the outermost loop).
+// Frees every widget, window record and timer (tests, the end of the outermost loop).
 void free_all_widgets();
 
 } // namespace zyl::tui
