@@ -176,6 +176,7 @@ struct run {
         *this = saved;
     }
     void enter(const cell* blk);
+    void set_position(uint32_t i);
     uint32_t command(uint32_t i, uint8_t c);
     uint32_t pen_spec(uint32_t i, bool fill);
     uint32_t gradient(uint32_t i, uint8_t kind);
@@ -196,6 +197,17 @@ void run::enter(const cell* blk) {
     }
 }
 
+// A set-word in a draw block takes the block at the position after it. Setting it may run a
+// change hook that alters the block, so its length is read again.
+void run::set_position(uint32_t i) {
+    cell w = *at(i);
+    if (report && w.w1 && context::on_stack(w.w1)) fail(i);
+    cell target = block;
+    target.w1 = i + 1;
+    context::set_value(&w, &target);
+    len = series::rs_abs_length_q(&block);
+}
+
 void run::run_block(const cell* blk) {
     enter(blk);
     cycles::entry guard(node); // raises too-deep in raise mode
@@ -206,13 +218,7 @@ void run::run_block(const cell* blk) {
             if (c == C_NONE || c > C_PUSH) fail(i);
             i = command(i, c);
         } else if (t == T_set_word) {
-            cell w = *at(i);
-            if (report && w.w1 && context::on_stack(w.w1)) fail(i);
-            cell target = block;
-            target.w1 = i + 1;
-            context::set_value(&w, &target);
-            len = series::rs_abs_length_q(&block);
-            i++;
+            set_position(i++);
         } else if (t == T_block) {
             if (at(i)->w2 == node) fail(i);
             run_nested(i);
@@ -484,13 +490,7 @@ void run::shape_spec(const cell* blk) {
             continue;
         }
         if (t == T_set_word) {
-            cell w = *at(i);
-            if (report && w.w1 && context::on_stack(w.w1)) fail(i);
-            cell target = block;
-            target.w1 = i + 1;
-            context::set_value(&w, &target);
-            len = series::rs_abs_length_q(&block);
-            i++;
+            set_position(i++);
             continue;
         }
         if (t != T_word && t != T_lit_word) fail(i);

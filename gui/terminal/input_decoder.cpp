@@ -12,6 +12,7 @@
 #endif
 
 #include "datatypes/event.h"
+#include "runtime/common.h"
 
 namespace zyl::tui {
 
@@ -383,7 +384,7 @@ void make_room(input_decoder& d, size_t n) {
     size_t cap = d.capacity ? d.capacity : 4096;
     while (cap < d.count + n) cap *= 2;
     auto* grown = static_cast<uint8_t*>(std::realloc(d.buf, cap));
-    if (!grown) std::abort();
+    if (!grown) runtime_error(RT_OUT_OF_MEMORY);
     d.buf = grown;
     d.capacity = cap;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "runtime/common.h"
 #include "runtime/platform/terminal.h"
 
 namespace zyl::tui {
@@ -23,7 +24,7 @@ void reserve(out_buffer& b, size_t n) {
     size_t cap = b.capacity ? b.capacity : 2048;
     while (cap < b.size + n) cap *= 2;
     auto* grown = static_cast<char*>(std::realloc(b.data, cap));
-    if (!grown) std::abort();
+    if (!grown) runtime_error(RT_OUT_OF_MEMORY);
     b.data = grown;
     b.capacity = cap;
 }
@@ -202,7 +203,7 @@ void screen_size(screen& s, int width, int height) {
     size_t cells = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (cells > s.grid_capacity) {
         auto* grown = static_cast<screen_cell*>(std::realloc(s.grid, cells * sizeof(screen_cell)));
-        if (!grown) std::abort();
+        if (!grown) runtime_error(RT_OUT_OF_MEMORY);
         s.grid = grown;
         s.grid_capacity = cells;
     }
@@ -238,7 +239,7 @@ void remember(screen& s) {
     size_t cells = static_cast<size_t>(s.width) * static_cast<size_t>(s.height);
     if (cells > s.painted_capacity) {
         auto* grown = static_cast<screen_cell*>(std::realloc(s.painted, cells * sizeof(screen_cell)));
-        if (!grown) std::abort();
+        if (!grown) runtime_error(RT_OUT_OF_MEMORY);
         s.painted = grown;
         s.painted_capacity = cells;
     }
