@@ -23,6 +23,7 @@
 #include "gui/terminal/face_painter.h"
 #include "gui/terminal/text_measure.h"
 #include "gui/terminal/timers.h"
+#include "gui/terminal/widget_events.h"
 #include "eval/interp.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -53,12 +54,6 @@ bool is_word(const cell* v, int name) {
     return word::any_word_type_q(v->type()) && symbol::resolve(v->w2) == syms[name];
 }
 bool is_true(const cell* v) { return v->type() == T_logic && v->w1; }
-
-// The field editor's state: caret index (characters), caret column and text width (cells).
-struct edit_state {
-    uint32_t index;
-    int32_t col, width;
-};
 
 // A face's box coordinates from a pair or a point; 0 for another value.
 void coords(const cell* v, float& x, float& y) {
