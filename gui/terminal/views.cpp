@@ -84,7 +84,10 @@ void draw_field(widget* w, int x, int y) {
     w->bottom = w->top + 1.0f;
     paint_face(scr, w, x, y, w->flags & WF_PASSWORD ? 0x1800 : 0x1000);
     if ((w->flags & WF_FOCUSED) && w->data) {
-        scr.caret_col = x + static_cast<edit_state*>(w->data)->col;
+        auto* e = static_cast<edit_state*>(w->data);
+        const cell* text = field(&w->face, F_TEXT);
+        if (text->type() == T_string) lay_out(e, text);
+        scr.caret_col = x + e->col;
         scr.caret_row = y;
     }
 }

@@ -54,11 +54,10 @@ widget* run_update(widget* w) {
 // Stores [value] into face field [i] as the backend does: straight into the slot, with no hook.
 void store_field(widget* w, uint32_t i, const cell& value) { *field(&w->face, i) = value; }
 
+} // namespace
+
 // {== Field
 
-// The caret's column and the text's width, measured from the text: a script may have replaced
-// the text since the last edit, so the stored state is not trusted past its index, which is cut
-// to the text.
 void lay_out(edit_state* e, const cell* text) {
     text_span t = span_of(text);
     if (e->index > t.len) e->index = t.len;
@@ -70,6 +69,8 @@ void lay_out(edit_state* e, const cell* text) {
     e->col = e->index == t.len ? width : col;
     e->width = width;
 }
+
+namespace {
 
 // The face's `text` as a string: a new empty one is assigned first (the face's on-change*
 // hears it) when it holds anything else. Answers [w] found again, or null when it is gone.
@@ -122,14 +123,17 @@ bool field_on_event(widget* w, uint32_t type, const widget_event& ev) {
         return true;
     }
     int32_t key = ev.key;
+    request_redraw();
     if (key == 2 || key == KEY_LEFT) {
-        if (e->index == 0) return true;
-        e->index--;
-        e->col -= width_of(t.at(e->index));
+        if (e->index > 0) {
+            e->index--;
+            e->col -= width_of(t.at(e->index));
+        }
     } else if (key == 6 || key == KEY_RIGHT) {
-        if (e->index >= t.len) return true;
-        e->col += width_of(t.at(e->index));
-        e->index++;
+        if (e->index < t.len) {
+            e->col += width_of(t.at(e->index));
+            e->index++;
+        }
     } else if (key == 8 || key == 127) {
         // One character goes; the caret's column and the width go back by its width.
         if (e->index == 0) return true;
@@ -140,7 +144,7 @@ bool field_on_event(widget* w, uint32_t type, const widget_event& ev) {
         e = static_cast<edit_state*>(w->data);
         e->index--;
         lay_out(e, field(&w->face, F_TEXT));
-    } else if (key < 32) {
+    } else if (key < 32 || key > 0x10FFFF) {
         return true;
     } else {
         int32_t cw = width_of(uint32_t(key));
@@ -153,7 +157,6 @@ bool field_on_event(widget* w, uint32_t type, const widget_event& ev) {
         e->index++;
         lay_out(e, field(&w->face, F_TEXT));
     }
-    request_redraw();
     return true;
 }
 

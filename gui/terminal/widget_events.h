@@ -29,6 +29,10 @@ struct edit_state {
     int32_t col, width;
 };
 
+// Cuts [e]'s index to string [text] and measures its column and width from the text: a script
+// may have replaced the text since the last edit.
+void lay_out(edit_state* e, const cell* text);
+
 // Runs [w]'s own handler for event [type]; answers whether it handled it. Types without
 // handling answer false. It may run language code (the face's hooks, `TUI-helpers`, the sends
 // below), which may free widgets: [w] itself may be gone on return, so callers resolve their

@@ -128,7 +128,7 @@ TEST_F(WidgetEventsTest, AFieldKeepsItsTextToItsWidth) {
     EXPECT_EQ(caret("f"), "3 3 5");
     // Tab, Enter and no key are left to others; other controls and specials change nothing.
     for (int32_t k : {0, 9, 13}) EXPECT_FALSE(key("f", k)) << k;
-    keys("f", {10, 1, 27, UP, DOWN, -24, -25, -27});
+    keys("f", {10, 1, 27, UP, DOWN, -24, -25, -27, 0x110000});
     EXPECT_EQ(eval("f/text"), "\"acYdx\"");
     EXPECT_EQ(caret("f"), "3 3 5");
 }
@@ -184,6 +184,9 @@ TEST_F(WidgetEventsTest, AFieldEditsThroughTheSeriesCallsItsOwnerHears) {
     EXPECT_EQ(eval("g/text"), "\"q\"");
     // A script that shortened the text leaves the caret past it: it is cut to the text.
     eval("f/text: \"z\" 0");
+    of("f")->flags |= WF_FOCUSED;
+    of("f")->on_draw(of("f"), 0, 0);
+    EXPECT_EQ(scr.caret_col, 1);
     keys("f", {127, 127, 'k'});
     EXPECT_EQ(eval("f/text"), "\"k\"");
     EXPECT_EQ(caret("f"), "1 1 1");
