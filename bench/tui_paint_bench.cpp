@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "drained_pty.h"
 #include "gui/terminal/input_decoder.h"
 #include "gui/terminal/screen.h"
 
@@ -21,45 +22,11 @@
 #endif
 
 using namespace zyl;
+using bench::drained_pty;
 
 namespace {
 
 constexpr int WIDTH = 200, HEIGHT = 60;
-
-// A pseudo-terminal whose master side is read and thrown away, counting the bytes.
-struct drained_pty {
-    int master = -1, slave = -1;
-    std::atomic<uint64_t> bytes{0};
-    std::atomic<bool> stop{false};
-    std::thread reader;
-    drained_pty() {
-        winsize ws{HEIGHT, WIDTH, 0, 0};
-        openpty(&master, &slave, nullptr, nullptr, &ws);
-        reader = std::thread([this] {
-            char buf[65536];
-            while (!stop) {
-                ssize_t n = read(master, buf, sizeof buf);
-                if (n <= 0) break;
-                bytes += uint64_t(n);
-            }
-        });
-    }
-    // The bytes drained once the terminal has been quiet a moment.
-    uint64_t settled() {
-        uint64_t last = ~0ull;
-        while (bytes != last) {
-            last = bytes;
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        }
-        return last;
-    }
-    ~drained_pty() {
-        stop = true;
-        close(slave);
-        reader.join();
-        close(master);
-    }
-};
 
 // The colour pair of a cell in frame [f]: 64 pairs of 256-colour foreground and background.
 uint32_t pair_of(int f, int c, int r) { return uint32_t(f + c + r) % 64; }

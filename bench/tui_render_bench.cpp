@@ -1,13 +1,20 @@
 // bench/tui_render_bench.cpp: the terminal UI's face painter: a 200x60 window of 300 faces
 // (texts, fields, group-boxes, a 1,000-line text-list, a 5,000-character rich-text with 200
-// styles, a 1,000-command draw block) drawn into the grid and turned into a frame's bytes; and
-// 10,000 mixed draw commands validated and painted (bench/tui_draw.py runs the same list through
-// a table of Python functions onto a list-of-lists grid).
+// styles, a 1,000-command draw block) drawn into the grid and turned into a frame's bytes, also
+// written to a drained pseudo-terminal beside ncursesw putting the same characters and
+// attributes on its screen and refreshing it whole (when installed); and 10,000 mixed draw
+// commands validated and painted (bench/tui_draw.py runs the same list through a table of Python
+// functions onto a list-of-lists grid).
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "boot/startup.h"
+#include "drained_pty.h"
 #include "datatypes/block.h"
 #include "datatypes/context.h"
 #include "datatypes/registry.h"
@@ -19,6 +26,10 @@
 #include "gui/terminal/face.h"
 #include "gui/terminal/views.h"
 #include "runtime/collector.h"
+
+#ifdef ZYL_BENCH_NCURSES
+#include <ncursesw/curses.h>
+#endif
 
 using namespace zyl;
 
@@ -101,6 +112,95 @@ void BM_TuiRenderWindow(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TuiRenderWindow)->Unit(benchmark::kMillisecond);
+
+// The same frame, rendered and written whole to a terminal each time.
+void BM_TuiRenderWindowToPty(benchmark::State& state) {
+    bench::drained_pty pty;
+    ui_runtime rt;
+    ui_runtime::run(faces_src);
+    tui::scr.fd = pty.slave;
+    tui::scr.fullscreen = true;
+    tui::scr.cursor_hidden = true;
+    tui::screen_size(tui::scr, 200, 60);
+    realise(ui_runtime::global("win"), nullptr);
+    tui::window_record* r = tui::current_window();
+    for (auto _ : state) {
+        std::memset(static_cast<void*>(tui::scr.grid), 0, sizeof(tui::screen_cell) * 200 * 60);
+        tui::draw_window(r);
+        tui::paint_full(tui::scr, true);
+        tui::flush_out(tui::scr);
+    }
+    pty.settled();
+    tui::scr.fd = 1;
+}
+BENCHMARK(BM_TuiRenderWindowToPty)->Unit(benchmark::kMillisecond);
+
+#ifdef ZYL_BENCH_NCURSES
+// The ncursesw colour of a colour code: -1 for the default, else a 256-colour index.
+short curses_color(uint32_t code) {
+    uint32_t kind = code >> 24, v = code & 0xFFFFFF;
+    if (kind == 1) return v < 8 ? short(v) : v >= 10 && v <= 17 ? short(v - 2) : -1;
+    if (kind == 2) return short(v & 0xFF);
+    if (kind == 4) {
+        auto q = [](uint32_t c) { return (c * 5 + 127) / 255; };
+        return short(16 + 36 * q(v >> 16 & 0xFF) + 6 * q(v >> 8 & 0xFF) + q(v & 0xFF));
+    }
+    return -1;
+}
+
+// The window's frame put on an ncursesw screen cell by cell and refreshed whole each time: the
+// peer of BM_TuiRenderWindowToPty.
+void BM_TuiRenderWindow_Ncurses(benchmark::State& state) {
+    std::vector<cchar_t> cells(200 * 60);
+    std::vector<bool> skip(200 * 60);
+    {
+        ui_runtime rt;
+        ui_runtime::run(faces_src);
+        tui::screen_size(tui::scr, 200, 60);
+        realise(ui_runtime::global("win"), nullptr);
+        tui::draw_window(tui::current_window());
+        bench::drained_pty pty;
+        FILE* out = fdopen(dup(pty.slave), "w");
+        FILE* in = fdopen(dup(pty.slave), "r");
+        SCREEN* cs = newterm("xterm-256color", out, in);
+        set_term(cs);
+        start_color();
+        use_default_colors();
+        std::map<std::pair<short, short>, short> pairs;
+        for (int i = 0; i < 200 * 60; i++) {
+            const tui::screen_cell& k = tui::scr.grid[i];
+            skip[size_t(i)] = k.attrs & tui::ATTR_CONTINUATION;
+            auto key = std::make_pair(curses_color(k.fg), curses_color(k.bg));
+            auto it = pairs.find(key);
+            if (it == pairs.end()) {
+                short n = short(pairs.size() + 1);
+                init_pair(n, key.first, key.second);
+                it = pairs.emplace(key, n).first;
+            }
+            attr_t a = (k.attrs & tui::ATTR_BOLD ? A_BOLD : 0) | (k.attrs & tui::ATTR_DIM ? A_DIM : 0) |
+                       (k.attrs & tui::ATTR_REVERSE ? A_REVERSE : 0) | (k.attrs & tui::ATTR_UNDERLINE ? A_UNDERLINE : 0) |
+                       (k.attrs & tui::ATTR_ITALIC ? A_ITALIC : 0) | (k.attrs & tui::ATTR_BLINK ? A_BLINK : 0);
+            wchar_t wc[2] = {wchar_t(k.attrs & tui::ATTR_PASSWORD ? '*' : k.cp ? k.cp : ' '), 0};
+            setcchar(&cells[size_t(i)], wc, a, it->second, nullptr);
+        }
+        curs_set(0);
+        leaveok(stdscr, TRUE);
+        for (auto _ : state) {
+            for (int r = 0; r < 60; r++)
+                for (int c = 0; c < 200; c++)
+                    if (!skip[size_t(r * 200 + c)]) mvadd_wch(r, c, &cells[size_t(r * 200 + c)]);
+            redrawwin(stdscr);
+            refresh();
+        }
+        pty.settled();
+        endwin();
+        delscreen(cs);
+        fclose(out);
+        fclose(in);
+    }
+}
+BENCHMARK(BM_TuiRenderWindow_Ncurses)->Unit(benchmark::kMillisecond);
+#endif
 
 void BM_TuiDrawCommands(benchmark::State& state) {
     ui_runtime rt;
