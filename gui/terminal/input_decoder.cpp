@@ -100,12 +100,9 @@ void end_param(input_decoder& d) {
     d.current = 0;
 }
 
-// The item of a finished control sequence with final byte [f]; false when it gives none.
-bool finish_csi(input_decoder& d, uint8_t f, input_item& out) {
-    if (d.any_param) end_param(d);
-    if (d.broken) return false;
-    uint32_t n = d.nparams;
-    const uint16_t* p = d.params;
+// The item of control sequence [p] ([n] parameters, [sgr] when '<' was seen) with final
+// byte [f]; false when it gives none.
+[[gnu::always_inline]] inline bool csi_item(const uint16_t* p, uint32_t n, bool sgr, uint8_t f, input_item& out) {
     if ((f == 'M' || f == 'm') && n == 3) {
         uint32_t code = p[0];
         uint32_t mods = ((code >> 2) & 1 ? event::FLAG_SHIFT : 0) | ((code >> 3) & 1 ? event::FLAG_ALT : 0) |
@@ -113,7 +110,7 @@ bool finish_csi(input_decoder& d, uint8_t f, input_item& out) {
         out = input_item{static_cast<int32_t>(code), mods, p[1], p[2], ITEM_MOUSE, f == 'm'};
         return true;
     }
-    if (d.sgr) return false;
+    if (sgr) return false;
     if (f == 'R' && n == 2) {
         out = input_item{0, 0, p[1], p[0], ITEM_CURSOR, false};
         return true;
@@ -127,6 +124,13 @@ bool finish_csi(input_decoder& d, uint8_t f, input_item& out) {
     if (code == 0) return false;
     special_item(out, code, n == 2 ? modifier_flags(p[1]) : 0);
     return true;
+}
+
+// The item of the control sequence the machine finished with final byte [f].
+bool finish_csi(input_decoder& d, uint8_t f, input_item& out) {
+    if (d.any_param) end_param(d);
+    if (d.broken) return false;
+    return csi_item(d.params, d.nparams, d.sgr, f, out);
 }
 
 step on_csi(input_decoder& d, uint8_t b, input_item& out) {
@@ -261,38 +265,45 @@ step feed_byte(input_decoder& d, uint8_t b, input_item& out) {
     }
 }
 
-// A control sequence lying whole in [p, end) (p at its ESC): parsed at once into [out] as
-// on_csi would, answering the byte after it; null when it is not whole, runs over the length
-// limit or meets an ESC, which the state machine then takes byte by byte.
-const uint8_t* whole_csi(input_decoder& d, const uint8_t* p, const uint8_t* end, input_item& out, bool& made) {
+// A control sequence lying whole in [p, end) (p at its ESC) in the form keys and reports
+// take: an optional '<', then decimal parameters split by ';', then the final byte. Parsed at
+// once into [out] as the machine would, answering the byte after it; null for anything else
+// (not whole, over the length limit, too many parameters, odd bytes), which the machine then
+// takes byte by byte.
+inline const uint8_t* whole_csi(input_decoder& d, const uint8_t* p, const uint8_t* end, input_item& out,
+                                bool& made) {
     const uint8_t* q = p + 2;
-    const uint8_t* limit = q + CSI_MAX_BYTES < end ? q + CSI_MAX_BYTES : end;
-    start_sequence(d, GROUND);
-    uint32_t current = 0;
-    for (; q < limit; q++) {
-        uint8_t b = *q;
-        if (b >= '0' && b <= '9') {
-            current = current * 10 + (b - '0');
-            if (current > PARAM_MAX) current = PARAM_MAX;
-            d.any_param = true;
-        } else if (b == ';') {
-            d.any_param = true;
-            d.current = current;
-            end_param(d);
-            current = 0;
-        } else if (b == '<') {
-            d.sgr = true;
-        } else if (b >= 64 && b <= 126 && b != '[') {
-            d.current = current;
-            made = finish_csi(d, b, out);
-            return q + 1;
-        } else if (b == BYTE_ESC) {
-            return nullptr;
-        } else if (b >= 0x20) {
-            d.broken = true;
+    const uint8_t* limit = end - q > CSI_MAX_BYTES ? q + CSI_MAX_BYTES : end;
+    bool sgr = q < limit && *q == '<';
+    q += sgr;
+    uint32_t n = 0;
+    bool any = false;
+    for (;;) {
+        if (q >= limit) return nullptr;
+        uint32_t b = *q++, v = 0;
+        if (b - '0' < 10) {
+            any = true;
+            do {
+                v = v * 10 + (b - '0');
+                if (v > PARAM_MAX) v = PARAM_MAX;
+                if (q >= limit) return nullptr;
+                b = *q++;
+            } while (b - '0' < 10);
         }
+        if (b == ';') {
+            if (n == CSI_MAX_PARAMS) return nullptr;
+            d.params[n++] = static_cast<uint16_t>(v);
+            any = true;
+            continue;
+        }
+        if (b < 64 || b > 126 || b == '[') return nullptr;
+        if (any) {
+            if (n == CSI_MAX_PARAMS) return nullptr;
+            d.params[n++] = static_cast<uint16_t>(v);
+        }
+        made = csi_item(d.params, n, sgr, static_cast<uint8_t>(b), out);
+        return q;
     }
-    return nullptr;
 }
 
 // The length of the whole, valid UTF-8 character of two to four bytes at [p], 0 for none.
@@ -313,61 +324,76 @@ inline size_t whole_char(const uint8_t* p, const uint8_t* end) {
     return 0;
 }
 
-// The first byte at or after [p] that is not printable ASCII, sixteen bytes a step where SSE2 is.
-const uint8_t* ascii_end(const uint8_t* p, const uint8_t* end) {
-#if defined(__SSE2__)
-    const __m128i below = _mm_set1_epi8(0x1F), del = _mm_set1_epi8(0x7F);
-    for (; end - p >= 16; p += 16) {
-        // Signed compares: bytes of 0x80 up are negative, so "above 0x1F and not 0x7F" is ASCII text.
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i text = _mm_andnot_si128(_mm_cmpeq_epi8(v, del), _mm_cmpgt_epi8(v, below));
-        unsigned other = ~unsigned(_mm_movemask_epi8(text)) & 0xFFFFu;
-        if (other) return p + __builtin_ctz(other);
-    }
-#endif
-    while (p < end && uint32_t(*p) - 0x20u < 0x5Fu) p++;
-    return p;
-}
+inline bool is_ascii_text(uint32_t b) { return b - 0x20u < 0x5Fu; }
 
-// The end of the run of text at [p]: printable ASCII and whole valid UTF-8 characters.
-const uint8_t* text_end(const uint8_t* p, const uint8_t* end) {
+// The end of the run of text at [p]: printable ASCII and whole valid UTF-8 characters. Blocks
+// of sixteen ASCII bytes are passed in a step where SSE2 is; a block holding other bytes is
+// walked a character at a time, so text mixing scripts doesn't restart the wide scan at each
+// change.
+inline const uint8_t* text_end(const uint8_t* p, const uint8_t* end) {
     for (;;) {
-        p = ascii_end(p, end);
-        if (p == end || *p < 0x80) return p;
-        // Characters of other scripts tend to come in runs: take them before scanning ASCII again.
-        do {
+#if defined(__SSE2__)
+        const __m128i below = _mm_set1_epi8(0x1F), del = _mm_set1_epi8(0x7F);
+        while (end - p >= 16) {
+            // Signed compares: bytes of 0x80 up are negative, so "above 0x1F and not 0x7F" is ASCII text.
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            __m128i text = _mm_andnot_si128(_mm_cmpeq_epi8(v, del), _mm_cmpgt_epi8(v, below));
+            unsigned other = ~unsigned(_mm_movemask_epi8(text)) & 0xFFFFu;
+            if (other) {
+                p += __builtin_ctz(other);
+                break;
+            }
+            p += 16;
+        }
+#endif
+        const uint8_t* stop = end - p > 16 ? p + 16 : end;
+        while (p < stop) {
+            uint32_t b = *p;
+            if (is_ascii_text(b)) {
+                p++;
+                continue;
+            }
+            if (b < 0x80) return p;
             size_t n = whole_char(p, end);
             if (n == 0) return p;
             p += n;
-        } while (p < end && *p >= 0x80);
-        if (p == end || uint32_t(*p) - 0x20u >= 0x5Fu) return p;
+        }
+        if (p >= end) return p;
     }
 }
 
-// Decodes runs of text and whole control sequences from the read index into at most [room]
-// items, without the byte-at-a-time machine; stops at anything else (left to feed_byte).
+// Decodes runs of text, control keys and whole control sequences from the read index into at
+// most [room] items, without the byte-at-a-time machine; stops at anything else (left to
+// feed_byte).
 size_t decode_text(input_decoder& d, input_item* out, size_t room) {
     const uint8_t* p = d.buf + d.head;
     const uint8_t* end = d.buf + d.count;
     size_t k = 0;
     while (k < room && p < end) {
+        uint32_t b = *p;
+        if (b == BYTE_ESC) {
+            if (end - p < 3 || p[1] != '[') break;
+            bool made = false;
+            const uint8_t* next = whole_csi(d, p, end, out[k], made);
+            if (!next) break;
+            p = next;
+            k += made;
+            continue;
+        }
+        if (b < 0x20 || b == 0x7F) {
+            if (b != 0) key_item(out[k++], b == 8 ? 127 : b == 10 ? 13 : static_cast<int32_t>(b), 0);
+            p++;
+            continue;
+        }
         // A run's length must fit its item; a character cut by the limit starts the next run.
         constexpr size_t RUN_MAX = size_t(1) << 31;
         const uint8_t* run = text_end(p, size_t(end - p) > RUN_MAX ? p + RUN_MAX : end);
-        if (run != p) {
-            input_item& o = out[k++];
-            o = input_item{0, 0, 0, 0, ITEM_TEXT, false};
-            o.length = static_cast<uint32_t>(run - p);
-            o.text = p;
-            p = run;
-            continue;
-        }
-        if (p[0] != BYTE_ESC || end - p < 3 || p[1] != '[') break;
-        bool made = false;
-        const uint8_t* next = whole_csi(d, p, end, out[k], made);
-        if (!next) break;
-        p = next;
-        k += made;
+        if (run == p) break; // a partial or invalid character: the machine's
+        input_item& o = out[k++];
+        o = input_item{0, 0, 0, 0, ITEM_TEXT, false};
+        o.length = static_cast<uint32_t>(run - p);
+        o.text = p;
+        p = run;
     }
     d.head = static_cast<size_t>(p - d.buf);
     return k;

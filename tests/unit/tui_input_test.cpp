@@ -122,6 +122,42 @@ TEST(TuiInput, TextArrivesAsRunsBetweenOtherItems) {
     input_reset(d);
 }
 
+// Sequences at the edge of the whole-sequence shortcut give what the byte machine gives when
+// they come a byte at a time.
+TEST(TuiInput, WholeSequencesMatchTheByteMachine) {
+    auto params = [](int n) {
+        std::string s;
+        for (int i = 0; i < n; i++) s += i ? ";1" : "1";
+        return s;
+    };
+    std::string cases[] = {
+        "\x1b[;A",
+        "\x1b[1;A",
+        "\x1b[0;120;45M",
+        "\x1b[1<A",
+        "\x1b[<<0;1;1M",
+        "\x1b[1\x01" "5A",
+        "\x1b[?25h",
+        "\x1b[1:2A",
+        "\x1b[1[A",
+        "\x1b[" + params(16) + "M",
+        "\x1b[" + params(16) + ";M",
+        "\x1b[" + params(17) + "M",
+        "\x1b[" + std::string(63, '0') + "A",
+        "\x1b[" + std::string(64, '0') + "A",
+        "\x1b[<" + std::string(62, '1') + "A",
+        "\x1b[<" + std::string(63, '1') + "A",
+        "\x1b[1;\x1b[B",
+        "\x1b[5~\x1bOQ\x1b\x1b[C",
+    };
+    for (auto& c : cases) {
+        std::string s = "a" + c + "z\xc3\xa9";
+        std::vector<std::string> bytes;
+        for (char ch : s) bytes.emplace_back(1, ch);
+        EXPECT_EQ(decode({s}), decode(bytes)) << c.substr(1);
+    }
+}
+
 TEST(TuiInput, PartialsWaitThenExpire) {
     input_decoder d;
     items out;
