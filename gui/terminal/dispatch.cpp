@@ -77,6 +77,9 @@ bool is_ancestor(const widget* a, const widget* w) {
 
 bool disabled(const widget* w) { return w->flags & WF_DISABLED; }
 
+// Set when an error escaped `awake`: the event that raised it goes no further.
+bool dispatch_failed = false;
+
 // }==
 // {== Mouse actions
 
@@ -86,7 +89,7 @@ struct press_result {
 };
 
 // The button action at [w] for event [t] at local [x], [y]: the child under the point first.
-press_result button_action(uint32_t t, widget* w, float x, float y, uint32_t flags, bool press, bool dbl) {
+press_result button_action(uint32_t t, widget* w, float x, float y, uint32_t flags, bool press, int64_t now) {
     press_result res;
     cell h;
     handle_of(w, &h);
@@ -94,19 +97,25 @@ press_result button_action(uint32_t t, widget* w, float x, float y, uint32_t fla
     widget* child = hit_test(w, x, y, cx, cy);
     bool had_child = child != nullptr;
     if (child) {
-        res = button_action(t, child, cx, cy, flags, press, dbl);
+        res = button_action(t, child, cx, cy, flags, press, now);
         if (!(w = resolve(&h))) return res;
     }
     if (!res.handled) {
         res.handled = send_mouse_event(t, w, x, y, flags);
         if (!(w = resolve(&h))) return res;
     }
+    if (disabled(w)) return res; // it neither takes the press nor makes the click
     if (press) {
         pressed_list.push_back(h);
         return res;
     }
     if (res.clicked || !in_pressed_list(w)) return res;
     res.clicked = true;
+    // A double click is two clicks on one widget: a click elsewhere in between starts anew.
+    bool dbl = pointer.click_state == 2 && now - pointer.last_click_ms < DBL_CLICK_MS &&
+               pointer.last_clicked.w2 == h.w2 && pointer.last_clicked.header == h.header &&
+               pointer.last_clicked.type() == T_handle;
+    pointer.last_clicked = h;
     send_mouse_event(EVT_CLICK, w, x, y, flags);
     if (!(w = resolve(&h))) return res;
     if (dbl) {
@@ -123,12 +132,11 @@ void press_or_release(uint32_t button, widget* win, float x, float y, uint32_t f
     if (!release) {
         pointer.pressed = pointer.hovered;
         pressed_list.clear();
-        button_action(t, win, x, y, flags, true, false);
+        button_action(t, win, x, y, flags, true, 0);
         return;
     }
     int64_t now = now_ms();
-    bool dbl = pointer.click_state == 2 && now - pointer.last_click_ms < DBL_CLICK_MS;
-    button_action(t, win, x, y, flags, false, dbl);
+    button_action(t, win, x, y, flags, false, now);
     // The pressed widget hears of the release even when the pointer left it.
     if (widget* p = resolve(&pointer.pressed); p && (p->flags & WF_LEFT_PRESSED)) {
         p->flags &= ~WF_LEFT_PRESSED;
@@ -242,6 +250,7 @@ bool dispatch_event(uint32_t type, widget* w, uint32_t flags, float x, float y, 
         es.throw_code = THROW_NONE;
         es.top = top;
         if (!halting()) error::print_report(&err);
+        dispatch_failed = true;
         post_quit_msg();
     }
     es.top = top;
@@ -275,9 +284,10 @@ void send_key(widget* w, int32_t key, uint32_t flags) {
     }
     cell h;
     handle_of(w, &h);
-    if (dispatch_event(EVT_KEY_DOWN, w, flags, 0, 0, key, 0)) return;
+    dispatch_failed = false;
+    if (dispatch_event(EVT_KEY_DOWN, w, flags, 0, 0, key, 0) || dispatch_failed) return;
     if (!(w = resolve(&h))) return;
-    if (dispatch_event(EVT_KEY, w, flags, 0, 0, key, 0)) return;
+    if (dispatch_event(EVT_KEY, w, flags, 0, 0, key, 0) || dispatch_failed) return;
     if (key == 3 && !flags) return request_halt();
     if (!(w = resolve(&h))) return;
     widget_event ev;

@@ -32,6 +32,7 @@ struct pointer_state {
     int last_button_state = 1;      // 0 press, 1 release
     int click_state = 0;            // 0, 2 after a click, 10 after a double click
     int64_t last_click_ms = 0;      // the clock at the last release
+    cell last_clicked{T_none, 0, 0, 0}; // handle of the widget that made the last click
 };
 extern pointer_state pointer;
 

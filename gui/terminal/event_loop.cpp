@@ -223,6 +223,7 @@ struct loop_scope {
 } // namespace
 
 bool halting() { return halt_pending; }
+void clear_halt() { halt_pending = false; }
 
 bool gui_do_events(bool no_wait) {
     if (no_wait && loops.empty()) return false; // nothing reads the terminal outside a loop

@@ -32,6 +32,8 @@ void post_quit_msg();
 void request_halt();
 // Whether a halt is on its way out: the loops are ending for it.
 bool halting();
+// Forgets a halt that no loop took (tests).
+void clear_halt();
 // Called after a window's widget was destroyed: the loop that waits for it ends, with those
 // inside it; when no window is left, every loop ends.
 void windows_destroyed();
