@@ -118,10 +118,10 @@ void decode(size_t depth) {
             continue;
         }
         if (text_runs.size() <= depth) text_runs.resize(depth + 1);
-        std::vector<int32_t>& run = text_runs[depth];
-        run.clear();
-        for (const uint8_t *p = it.text, *end = it.text + it.length; p < end;) run.push_back(input_text_char(p));
-        for (size_t i = 0; i < run.size() && running(depth); i++) send_key(nullptr, run[i], 0);
+        text_runs[depth].clear();
+        for (const uint8_t *p = it.text, *end = it.text + it.length; p < end;) text_runs[depth].push_back(input_text_char(p));
+        // Indexed afresh each time: a nested loop's run may move the vector of runs.
+        for (size_t i = 0; i < text_runs[depth].size() && running(depth); i++) send_key(nullptr, text_runs[depth][i], 0);
     }
 }
 
@@ -237,6 +237,7 @@ bool gui_do_events(bool no_wait) {
     size_t depth = loops.size() - 1;
     loop_scope scope(outer, saved);
     if (outer) {
+        install_dispatch(); // in case the platform's init did not run
         const cell* platform = system_fields::get(system_fields::VIEW_PLATFORM);
         const cell* mouse = platform && platform->type() == T_object ? field_or_null(platform, 0) : nullptr;
         open_screen(mouse && mouse->type() == T_logic && mouse->w1);
