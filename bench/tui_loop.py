@@ -3,6 +3,9 @@
 #
 #   python3 bench/tui_loop.py ZYL [--keys N]
 #
+# Each measure is taken for zyl and for a CPython peer doing the same work (tui_loop_peer.py:
+# curses, asyncio's call_at), one after the other.
+#
 # 1. keys: 50 fields on 200x60; a key typed into a field to the frame that paints it (one
 #    write): median and p99 over N keys (default 500).
 # 2. idle: a window open for 10 s: CPU time and voluntary context switches of the process.
@@ -19,11 +22,15 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "tui_loop.zyl")
+PEER = os.path.join(HERE, "tui_loop_peer.py")
 
 
 def spawn(zyl, mode):
     pid, fd = pty.fork()
     if pid == 0:
+        os.environ["TERM"] = "xterm-256color"
+        if zyl == "peer":
+            os.execv(sys.executable, [sys.executable, PEER, mode])
         os.execv(zyl, [zyl, SCRIPT, mode])
     fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 60, 200, 0, 0))
     return pid, fd
@@ -110,11 +117,15 @@ def timers(zyl):
 def main():
     zyl = sys.argv[1]
     n = int(sys.argv[sys.argv.index("--keys") + 1]) if "--keys" in sys.argv else 500
-    med, p99 = keys(zyl, n)
-    print("keystroke to painted frame: median %.3f ms, p99 %.3f ms (%d keys)" % (med, p99, n))
+    for who in (zyl, "peer"):
+        name = "zyl " if who == zyl else "peer"
+        med, p99 = keys(who, n)
+        print("%s keystroke to painted frame: median %.3f ms, p99 %.3f ms (%d keys)" % (name, med, p99, n))
     cpu, wakeups = idle(zyl)
-    print("idle 10 s: %.1f ms CPU, %d voluntary context switches" % (cpu, wakeups))
-    print("timers 10 ms and 500 ms over 10 s: counts %s (ideal 1000 20)" % timers(zyl))
+    print("zyl  idle 10 s: %.1f ms CPU, %d voluntary context switches" % (cpu, wakeups))
+    for who in (zyl, "peer"):
+        name = "zyl " if who == zyl else "peer"
+        print("%s timers 10 ms and 500 ms over 10 s: counts %s (ideal 1000 20)" % (name, timers(who)))
 
 
 if __name__ == "__main__":

@@ -39,7 +39,7 @@ struct DispatchTest : TuiTest {
              "extra: none draw: none] "
              "mk: func [spec] [make proto spec] "
              "system/view: make object! [screens: none platform: tui-platform auto-sync?: true silent?: false "
-             "  awake: func [event /local r] [append log reduce [event/type event/face/text] "
+             "  awake: func [event /local r] [append log reduce [event/type copy event/face/text] "
              "    if r: select acts event/type [do bind r 'event] select answers event/type]] "
              "realise: func [face parent /local h] [h: tui-platform/make-view face parent "
              "  face/state: reduce [h 0 none reduce [1]] "
@@ -88,11 +88,13 @@ struct DispatchTest : TuiTest {
 TEST_F(DispatchTest, KeysGoThroughKeyDownThenKeyToTheFocusedWidget) {
     two_buttons();
     type("x\x1b[A\x1b[Z");
-    EXPECT_EQ(log(), "[key-down \"F\" key \"F\" key-down \"F\" key \"F\" key-down \"F\" key \"F\"]");
-    // `done` at key-down stops key; a disabled widget hears nothing.
+    // Unanswered, the key reaches the field's own editing.
+    EXPECT_EQ(log(), "[key-down \"F\" key \"F\" key-down \"Fx\" key \"Fx\" key-down \"Fx\" key \"Fx\"]");
+    // `done` at key-down stops key and the field's editing; a disabled widget hears nothing.
     eval("answers: [key-down done] 0");
     type("y");
-    EXPECT_EQ(log(), "[key-down \"F\"]");
+    EXPECT_EQ(log(), "[key-down \"Fx\"]");
+    EXPECT_EQ(eval("f/text"), "\"Fx\"");
     eval("f/enabled?: false f/state/2: 256 tui-platform/update-view f 0");
     type("z");
     EXPECT_EQ(log(), "[]");
