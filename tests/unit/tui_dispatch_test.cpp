@@ -236,8 +236,8 @@ TEST_F(LoopTest, AWindowsEndEndsTheLoopThatWaitsForItAndThoseInside) {
 }
 
 TEST_F(LoopTest, AWidgetsEndEndsNoLoopAndTheLoopsEndDropsEveryWidget) {
-    eval("win: mk [type: 'window text: \"W\" size: 10x2 pane: reduce [t: mk [text: \"t\" rate: 100] "
-         "  u: mk [text: \"u\" rate: 0:0:0.002]]] n: 0 "
+    eval("win: mk [type: 'window text: \"W\" size: 10x2 pane: reduce [u: mk [text: \"u\" rate: 0:0:0.002] "
+         "  t: mk [text: \"t\" rate: 100]]] n: 0 "
          "acts: [time [either event/face = u [tui-platform/destroy-view u false] [n: n + 1 "
          "  if n = 3 [tui-platform/exit-event-loop]]]] "
          "realise win tui-platform/make-null-handle log: copy [] 0");
