@@ -19,6 +19,7 @@
 #include "datatypes/symbol.h"
 #include "datatypes/system_fields.h"
 #include "datatypes/word.h"
+#include "gui/terminal/dispatch.h"
 #include "gui/terminal/face.h"
 #include "gui/terminal/face_painter.h"
 #include "gui/terminal/text_measure.h"
@@ -446,8 +447,10 @@ void update_view(const cell* face_in) {
         const cell* sel = field(&face, F_SELECTED);
         if (type_of(&face) == N_WINDOW) {
             widget* t = sel->type() == T_object ? widget_of(sel) : nullptr;
-            if (t) focus_widget(t);
-            else if (sel->type() == T_none) focus_widget(w);
+            // The focus moves with its events: `unfocus` to the old widget, `focus` to the new.
+            if (t) set_focus(t);
+            else if (sel->type() == T_none) set_focus(w);
+            if (!(w = widget_of(&face))) return;
         }
     }
     if (bits & (1u << 8)) w->flags = is_true(field(&face, F_ENABLED)) ? w->flags & ~WF_DISABLED : w->flags | WF_DISABLED;
