@@ -29,7 +29,8 @@ def run(zyl, args, stdin):
     with tempfile.TemporaryDirectory(prefix="zyl-test-") as folder:
         home = os.path.join(folder, ".home")
         os.mkdir(home)
-        env = dict(os.environ, HOME=home)
+        # ZYL_TESTS lets a test load the fixtures kept beside it.
+        env = dict(os.environ, HOME=home, ZYL_TESTS=os.path.dirname(os.path.abspath(__file__)))
         p = subprocess.run([zyl] + args, input=stdin.encode(), stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, timeout=120, cwd=folder, env=env)
     return p.returncode, p.stdout.decode("utf-8", "replace")
