@@ -17,6 +17,9 @@ constexpr const char* PATHS[][MAX_STEPS] = {
     {"options", "money-digits", nullptr},
     {"view", "silent?", nullptr},
     {"view", "auto-sync?", nullptr},
+    {"view", "awake", nullptr},
+    {"view", "screens", nullptr},
+    {"view", "platform", nullptr},
 };
 constexpr int FIELD_COUNT = sizeof(PATHS) / sizeof(PATHS[0]);
 uint32_t system_symbol;

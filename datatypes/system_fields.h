@@ -1,6 +1,6 @@
 // datatypes/system_fields.h: reading the few fields of the `system` object that datatypes
 // consult (the locale's month names and currency list, the money digits option), with a
-// clear answer while `system` does not exist yet. The terminal UI reads two flags of `system/view`.
+// clear answer while `system` does not exist yet. The terminal UI reads two flags of `system/view`, its `awake`, `screens` and `platform`.
 #pragma once
 
 #include "datatypes/cell.h"
@@ -8,7 +8,8 @@
 namespace zyl::system_fields {
 
 // The fields read, by path below `system`.
-enum field : int { LOCALE_MONTHS, LOCALE_CURRENCY_LIST, OPTIONS_MONEY_DIGITS, VIEW_SILENT, VIEW_AUTO_SYNC };
+enum field : int { LOCALE_MONTHS, LOCALE_CURRENCY_LIST, OPTIONS_MONEY_DIGITS, VIEW_SILENT, VIEW_AUTO_SYNC, VIEW_AWAKE,
+                   VIEW_SCREENS, VIEW_PLATFORM };
 
 // Interns the field names, so that get allocates nothing afterwards. Needs the symbol table.
 void init();

@@ -14,6 +14,7 @@
 #include "library/predicates.h"
 #include "library/routines.h"
 #include "console/stdin_input.h"
+#include "gui/terminal/event_loop.h"
 #include "gui/terminal/platform_routines.h"
 #include "runtime/error.h"
 

@@ -17,6 +17,7 @@
 #include "eval/interp.h"
 #include "eval/stack.h"
 #include "gui/terminal/draw_dialect.h"
+#include "gui/terminal/event_loop.h"
 #include "gui/terminal/face.h"
 #include "gui/terminal/screen.h"
 #include "gui/terminal/text_measure.h"
@@ -110,6 +111,7 @@ void update_para() {
 void destroy_view() {
     cell face = *stack::arg(0);
     tui::destroy_view(&face);
+    windows_destroyed(); // a window's end ends the loop that waits for it
     result_none();
 }
 

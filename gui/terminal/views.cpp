@@ -19,10 +19,12 @@
 #include "datatypes/symbol.h"
 #include "datatypes/system_fields.h"
 #include "datatypes/word.h"
+#include "gui/terminal/dispatch.h"
 #include "gui/terminal/face.h"
 #include "gui/terminal/face_painter.h"
 #include "gui/terminal/text_measure.h"
 #include "gui/terminal/timers.h"
+#include "gui/terminal/widget_events.h"
 #include "eval/interp.h"
 #include "runtime/collector.h"
 #include "runtime/error.h"
@@ -53,12 +55,6 @@ bool is_word(const cell* v, int name) {
     return word::any_word_type_q(v->type()) && symbol::resolve(v->w2) == syms[name];
 }
 bool is_true(const cell* v) { return v->type() == T_logic && v->w1; }
-
-// The field editor's state: caret index (characters), caret column and text width (cells).
-struct edit_state {
-    uint32_t index;
-    int32_t col, width;
-};
 
 // A face's box coordinates from a pair or a point; 0 for another value.
 void coords(const cell* v, float& x, float& y) {
@@ -442,8 +438,10 @@ void update_view(const cell* face_in) {
         const cell* sel = field(&face, F_SELECTED);
         if (type_of(&face) == N_WINDOW) {
             widget* t = sel->type() == T_object ? widget_of(sel) : nullptr;
-            if (t) focus_widget(t);
-            else if (sel->type() == T_none) focus_widget(w);
+            // The focus moves with its events: `unfocus` to the old widget, `focus` to the new.
+            if (t) set_focus(t);
+            else if (sel->type() == T_none) set_focus(w);
+            if (!(w = widget_of(&face))) return;
         }
     }
     if (bits & (1u << 8)) w->flags = is_true(field(&face, F_ENABLED)) ? w->flags & ~WF_DISABLED : w->flags | WF_DISABLED;

@@ -69,6 +69,12 @@ widget* alloc_widget() {
 }
 
 void free_widget(widget* w) {
+    // No window keeps it as its focus, and no widget as its parent: a face taken out of its
+    // pane keeps its widget, which may outlive the parent's.
+    for (uint32_t i = 0; i < windows_used; i++)
+        if (windows[i]->focused == w) windows[i]->focused = nullptr;
+    for (uint32_t i = 0; i < slots_used; i++)
+        if (slots[i].w && slots[i].w->parent == w) slots[i].w->parent = nullptr;
     slot_entry& e = slots[w->slot];
     e.w = nullptr;
     e.generation++;

@@ -20,10 +20,12 @@ namespace zyl::tui {
 
 struct widget;
 struct window_record;
+struct widget_event;
 
 using update_fn = void (*)(widget* w);
 using draw_fn = void (*)(widget* w, int x, int y);
-using event_fn = void (*)(widget* w, uint32_t type, void* event_record);
+// Answers whether it handled the event (widget_events.h); null: no handling.
+using event_fn = bool (*)(widget* w, uint32_t type, const widget_event& ev);
 
 // widget-flags bits.
 constexpr uint32_t WF_SIZE_PAIR = 0x00010000;  // `size` was a pair!
@@ -60,7 +62,7 @@ struct widget {
     int64_t value;            // per type: first visible line, check/radio selection
     update_fn on_update;
     draw_fn on_draw;
-    event_fn on_event;
+    event_fn on_event;        // null: the type handles no events
     cell face;                // the face object
     uint32_t slot;            // its slot in the widget table
     bool draw_failed;         // its `draw` failed: not run again until the face is updated

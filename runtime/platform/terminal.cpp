@@ -298,6 +298,14 @@ wait_result ui_wait(int timeout_ms, bool input) {
     return input && (fds[1].revents & POLLIN) ? WAIT_INPUT : WAIT_INTERRUPTED;
 }
 
+void ui_wake() {
+    if (wake_pipe[1] < 0) return;
+    int saved = errno;
+    char b = 2;
+    [[maybe_unused]] ssize_t w = ::write(wake_pipe[1], &b, 1);
+    errno = saved;
+}
+
 size_t ui_read(uint8_t* buf, size_t cap) {
     constexpr size_t PASS_MAX = 65536;
     if (cap > PASS_MAX) cap = PASS_MAX;

@@ -99,6 +99,8 @@ enum wait_result { WAIT_TIMEOUT = 0, WAIT_INPUT = 1, WAIT_RESIZE = 2, WAIT_INTER
 // Waits at most [timeout_ms] (-1: no limit) for input on standard input (only when [input]) or
 // a window resize. A signal ends the wait. A hang-up of the terminal counts as SIGHUP.
 wait_result ui_wait(int timeout_ms, bool input);
+// Ends a ui_wait under way (or the next one) at once; async-signal-safe, for signal handlers.
+void ui_wake();
 // Reads what standard input holds now, at most [cap] bytes and never more than 64 KB a call
 // (the rest waits in the kernel); 0 when nothing is there. A terminal gone counts as SIGHUP.
 size_t ui_read(uint8_t* buf, size_t cap);
