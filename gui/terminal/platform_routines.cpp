@@ -89,8 +89,8 @@ void size_text() {
 }
 
 void on_change_facet() {
-    cell owner = *stack::arg(0);
-    update_facet(&owner);
+    cell owner = *stack::arg(0), word = *stack::arg(1), value = *stack::arg(2);
+    update_facet(&owner, &word, &value, int32_t(integer::get(stack::arg(6))));
     result_none();
 }
 

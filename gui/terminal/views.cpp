@@ -36,12 +36,12 @@ namespace {
 enum type_name : int {
     N_WINDOW, N_FIELD, N_BUTTON, N_BASE, N_PROGRESS, N_GROUP_BOX, N_CHECK, N_RADIO, N_TEXT_LIST,
     N_RICH_TEXT, N_CARET, N_BORDER_CORNERS, N_ROUND, N_BORDER_COLOR, N_BACKDROP, N_BOLD, N_ITALIC,
-    N_UNDERLINE, N_STRIKE, N_BORDER, N_COUNT
+    N_UNDERLINE, N_STRIKE, N_BORDER, N_DATA, N_DROP_LIST, N_DROP_DOWN, N_COUNT
 };
 constexpr const char* type_names[N_COUNT] = {
     "window", "field", "button", "base", "progress", "group-box", "check", "radio", "text-list",
     "rich-text", "caret", "border-corners", "round", "border-color", "backdrop", "bold", "italic",
-    "underline", "strike", "border"};
+    "underline", "strike", "border", "data", "drop-list", "drop-down"};
 uint32_t syms[N_COUNT];
 uint32_t syms_start = 0;
 
@@ -250,9 +250,13 @@ void setup(widget* w, int type) {
             e->col = e->width = x.width;
         }
         w->on_draw = draw_field;
+        w->on_event = field_on_event;
         break;
     }
-    case N_BUTTON: w->on_draw = draw_button; break;
+    case N_BUTTON:
+        w->on_draw = draw_button;
+        w->on_event = button_on_event;
+        break;
     case N_PROGRESS:
         w->on_draw = draw_zero;
         w->on_update = update_progress;
@@ -260,12 +264,14 @@ void setup(widget* w, int type) {
     case N_TEXT_LIST:
         w->value = 0;
         w->on_update = update_text_list;
+        w->on_event = text_list_on_event;
         break;
     case N_CHECK:
     case N_RADIO:
         w->value = 0;
         w->on_draw = draw_toggle;
         w->on_update = type == N_CHECK ? update_check : update_radio;
+        w->on_event = type == N_CHECK ? check_on_event : radio_on_event;
         break;
     case N_RICH_TEXT:
         w->on_draw = draw_zero;
@@ -467,7 +473,26 @@ void update_view(const cell* face_in) {
     }
 }
 
-void update_facet(const cell* owner) { update_view(owner); }
+void update_facet(const cell* owner_in, const cell* word, const cell* value, int32_t part) {
+    if (!is_face(owner_in)) return;
+    intern_types();
+    cell owner = *owner_in;
+    const cell* type = field(&owner, F_TYPE);
+    widget* w = widget_of(&owner);
+    if (w && type_of(&owner) == N_TEXT_LIST && is_word(word, N_DATA) && value->type() == T_block) {
+        // Items went or came: the first visible line and the selection stay on existing lines.
+        const cell* data = field(&owner, F_DATA);
+        int64_t count = data->type() == T_block ? std::max<int64_t>(0, int64_t(series::rs_abs_length_q(data)) - data->w1) : 0;
+        float h = w->bottom - w->top;
+        int64_t height = h > 0 ? int64_t(std::min(h, 2147483647.0f)) : 0;
+        w->value = std::clamp<int64_t>(w->value, 0, std::max<int64_t>(0, count - height));
+        cell* sel = field(&owner, F_SELECTED);
+        if (sel->type() == T_integer && integer::get(sel) > count)
+            *sel = count > 0 ? integer::make_value(int32_t(std::min<int64_t>(count, INT32_MAX))) : cell{T_none, 0, 0, 0};
+    }
+    if (part == 0 && (is_word(type, N_DROP_LIST) || is_word(type, N_DROP_DOWN))) return;
+    update_view(&owner);
+}
 
 namespace {
 
@@ -485,7 +510,7 @@ void free_tree(const cell* face_in) {
         }
     }
     if (w) {
-        if (field(&face, F_RATE)->type() != T_none) remove_timer(w);
+        remove_timer(w); // whatever `rate` holds now: it may have become none unsynced
         int type = type_of(&face);
         if (type == N_WINDOW && w->data) {
             remove_window(static_cast<window_record*>(w->data));

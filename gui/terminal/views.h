@@ -21,8 +21,10 @@ widget* make_view(cell* face, widget* parent);
 // gui/OS-update-view: applies the face's change bits, runs its on-update with auto-sync off,
 // asks for a redraw and clears the bits. A face without a widget is left alone.
 void update_view(const cell* face);
-// gui/OS-update-facet: text-list data adjustments, then update_view.
-void update_facet(const cell* owner);
+// gui/OS-update-facet: after a change of [part] values of [value], the series in [owner]'s field
+// [word]: a text-list's first visible line and selection are kept on existing lines; then
+// update_view, but for a drop-list or drop-down with [part] 0.
+void update_facet(const cell* owner, const cell* word, const cell* value, int32_t part);
 // gui/OS-destroy-view: frees [face]'s widget tree; redraws when windows remain.
 void destroy_view(const cell* face);
 // gui/update-para: sets change bit 18 in the face's `state` when it is a block.

@@ -6,6 +6,7 @@
 #include "datatypes/handle.h"
 #include "gui/terminal/face.h"
 #include "gui/terminal/face_painter.h"
+#include "gui/terminal/timers.h"
 #include "runtime/collector.h"
 #include "tui_fixture.h"
 
@@ -223,6 +224,16 @@ TEST_F(ViewsTest, ABadDrawIsPrintedOnceUntilTheFaceChanges) {
     update_view(&kid);
     EXPECT_EQ(printed(3), 1u);
     EXPECT_EQ(eval("kid1-of-win/state/2"), "0");
+}
+
+TEST_F(ViewsTest, FreeingAWidgetRemovesItsTimerWhateverRateHolds) {
+    eval("win: mk [type: 'window size: 12x4 pane: reduce [mk [type: 'text size: 3x1 rate: 10]]] 0");
+    ASSERT_NE(realise("win"), nullptr);
+    EXPECT_EQ(timer_count(), 1u);
+    eval("kid1-of-win/rate: none 0"); // not synced: the timer is still there
+    cell face = global("win");
+    destroy_view(&face);
+    EXPECT_EQ(timer_count(), 0u);
 }
 
 } // namespace
