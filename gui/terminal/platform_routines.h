@@ -31,4 +31,9 @@ void set_dark_mode();
 void support_dark_mode_q();
 void toggle_gpu();
 
+// The `TUI-helpers` routine fields (helper_routines.cpp).
+void has_focus_q();
+void widget_data();
+void set_widget_ui();
+
 } // namespace zyl::tui::routines

@@ -30,8 +30,9 @@ struct DispatchTest : TuiTest {
         reset_pointer();
         loop_level = 0;
         scr.inline_top = 0;
-        // A recording `awake`: each event as its type and the face's text; `answers` maps an
-        // event type to what `awake` answers for it, `acts` to code run for it.
+        // A recording `awake`: each event as its type and the face's text as it is then (a
+        // field's widget edits it after a key); `answers` maps an event type to what `awake`
+        // answers for it, `acts` to code run for it.
         eval("log: copy [] answers: copy [] acts: copy [] "
              "proto: make object! [type: 'base offset: 0x0 size: 10x1 text: none image: none color: none "
              "menu: none data: none enabled?: true visible?: true selected: none flags: none options: none "
@@ -39,7 +40,7 @@ struct DispatchTest : TuiTest {
              "extra: none draw: none] "
              "mk: func [spec] [make proto spec] "
              "system/view: make object! [screens: none platform: tui-platform auto-sync?: true silent?: false "
-             "  awake: func [event /local r] [append log reduce [event/type copy event/face/text] "
+             "  awake: func [event /local r t] [t: event/face/text append log reduce [event/type either string? t [copy t] [t]] "
              "    if r: select acts event/type [do bind r 'event] select answers event/type]] "
              "realise: func [face parent /local h] [h: tui-platform/make-view face parent "
              "  face/state: reduce [h 0 none reduce [1]] "
