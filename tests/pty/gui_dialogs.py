@@ -167,6 +167,21 @@ def escape_gives_up_a_file_requester():
         sh.close()
 
 
+@test
+def ctrl_c_in_a_view_halts_the_script():
+    # The halt passes through `view` as a halt: "(halted)" and the rest of the script skipped.
+    sh = Shell()
+    try:
+        run_script(sh, "halt", 'view [text "waiting" button "Go" [unview]] print "after"')
+        sh.wait_text("waiting")
+        sh.keys("C-c")
+        sh.wait_text("(halted)")
+        check(finished(sh) == 0, "status not 0")
+        check("after" not in sh.text(), "the script went on after the halt")
+    finally:
+        sh.close()
+
+
 def main():
     global ZYL
     ZYL = os.path.abspath(sys.argv[1])
