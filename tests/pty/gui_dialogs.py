@@ -6,11 +6,12 @@
 #   gui_dialogs.py ZYL [name-substring]
 import os
 import shutil
-import subprocess
 import sys
-import tempfile
 import time
 import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tmux_session import Pane  # noqa: E402
 
 ZYL = None
 TESTS = []
@@ -26,36 +27,20 @@ def check(cond, what):
         raise AssertionError(what)
 
 
-class Shell:
+class Shell(Pane):
     """A shell in a tmux pane of its own (own socket, no user configuration, temporary HOME),
     with the terminal a user of a colour terminal has: TERM=xterm-256color, no COLORTERM, a
     UTF-8 locale."""
 
+    timeout = 5.0
+
     def __init__(self, width=80, height=24):
-        self.dir = tempfile.mkdtemp(prefix="zyl-gui-")
+        super().__init__("zyl-gui-")
         home = os.path.join(self.dir, "home")
         os.makedirs(home)
-        self.socket = os.path.join(self.dir, "tmux.sock")
         env = "env -u COLORTERM HOME=%s TERM=xterm-256color LANG=C.UTF-8 LC_ALL=C.UTF-8 PS1='$ '" % home
-        self.tmux("new-session", "-d", "-x", str(width), "-y", str(height), "-c", self.dir,
-                  "%s sh" % env)
-        self.tmux("set-option", "-g", "status", "off")
+        self.start("%s sh" % env, width, height, self.dir)
         self.wait_for(lambda s: any(line.startswith("$") for line in s))
-
-    def tmux(self, *args):
-        return subprocess.run(["tmux", "-S", self.socket, "-f", "/dev/null"] + list(args),
-                              capture_output=True, text=True, check=False).stdout
-
-    def keys(self, *keys):
-        """tmux key names, or literal text after "@"."""
-        for k in keys:
-            if k.startswith("@"):
-                self.tmux("send-keys", "-l", k[1:])
-            else:
-                self.tmux("send-keys", k)
-
-    def screen(self):
-        return self.tmux("capture-pane", "-p").split("\n")
 
     def text(self):
         return "\n".join(self.screen())
@@ -65,22 +50,9 @@ class Shell:
         a, c = self.tmux("display", "-p", "#{alternate_on},#{cursor_flag}").strip().split(",")
         return a == "1", c == "1"
 
-    def wait_for(self, test, timeout=5.0):
-        """Polls the pane until test(lines) holds or the time is up; answers the last screen."""
-        end = time.time() + timeout
-        while True:
-            s = self.screen()
-            if test(s) or time.time() > end:
-                return s
-            time.sleep(0.02)
-
     def wait_text(self, text, timeout=5.0):
         s = self.wait_for(lambda lines: any(text in line for line in lines), timeout)
         check(any(text in line for line in s), "%r never appeared:\n%s" % (text, "\n".join(s)))
-
-    def close(self):
-        self.tmux("kill-server")
-        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def run_script(sh, name, source):

@@ -7,10 +7,11 @@
 import os
 import re
 import shutil
-import subprocess
 import sys
-import tempfile
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from tmux_session import Pane  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.path.join(HERE, "tui_loop.zyl")
@@ -29,53 +30,22 @@ def check(cond, what, screen=None):
         print("\n".join(screen if isinstance(screen, list) else [screen]))
 
 
-class Pane:
+class Loop(Pane):
     def __init__(self, zyl, width, height):
-        self.dir = tempfile.mkdtemp(prefix="zyl-tui-")
-        self.socket = os.path.join(self.dir, "tmux.sock")
+        super().__init__("zyl-tui-")
         self.before = os.path.join(self.dir, "before")
         self.after = os.path.join(self.dir, "after")
         home = os.path.join(self.dir, "home")
         os.makedirs(home)
         cmd = "stty -g > %s; env HOME=%s TERM=screen %s --catch %s; stty -g > %s; echo exited; sleep 60" % (
             self.before, home, zyl, SCRIPT, self.after)
-        self.tmux("new-session", "-d", "-x", str(width), "-y", str(height), cmd)
-        self.tmux("set-option", "-g", "status", "off")
-
-    def tmux(self, *args):
-        return subprocess.run(["tmux", "-S", self.socket, "-f", "/dev/null"] + list(args),
-                              capture_output=True, text=True, check=False).stdout
-
-    def keys(self, *keys):
-        for k in keys:
-            if k.startswith("@"):
-                self.tmux("send-keys", "-l", k[1:])
-            else:
-                self.tmux("send-keys", k)
-
-    def raw(self, data):
-        self.tmux("send-keys", "-H", *["%02x" % b for b in data])
-
-    def screen(self, escapes=False):
-        return self.tmux("capture-pane", "-p", *(["-e"] if escapes else [])).split("\n")
-
-    def wait_for(self, test, timeout=3.0, escapes=False):
-        end = time.time() + timeout
-        while True:
-            s = self.screen(escapes)
-            if test(s) or time.time() > end:
-                return s
-            time.sleep(0.02)
+        self.start(cmd, width, height)
 
     def has(self, text, timeout=3.0):
         return self.wait_for(lambda s: any(text in line for line in s), timeout)
 
     def alternate(self):
         return self.tmux("display", "-p", "#{alternate_on}").strip()
-
-    def close(self):
-        self.tmux("kill-server")
-        shutil.rmtree(self.dir, ignore_errors=True)
 
 
 def find(screen, text):
@@ -96,7 +66,7 @@ def ticks(screen):
 
 def session(zyl, width, height):
     size = "%dx%d" % (width, height)
-    p = Pane(zyl, width, height)
+    p = Loop(zyl, width, height)
     try:
         s = p.has("ready")
         check(any("ready" in l for l in s), size + ": the window is drawn", s)
@@ -157,7 +127,7 @@ def session(zyl, width, height):
 
 
 def halt(zyl):
-    p = Pane(zyl, 80, 24)
+    p = Loop(zyl, 80, 24)
     try:
         p.has("ready")
         p.keys("C-c")
