@@ -260,10 +260,11 @@ ZYL_INLINE void walk_in_frame(const code& c, cell* slot) {
             frame->header = (frame->header & ~0xFFu) | FRAME_WALK | c.block.type();
             frame->walk_node = c.block.w2;
         }
+        const cell* v = at(c, i);
         for (;;) {
             frame->walk_index = i;
             uint32_t start = i;
-            i = expr(c, i, false, false);
+            i = expr_from(c, i, v, false, false);
             if (es.throw_code) return;
             *slot = es.top[-1];
             es.top = slot + 1;
@@ -271,7 +272,8 @@ ZYL_INLINE void walk_in_frame(const code& c, cell* slot) {
                 trace_at(EV_EXPR, &c.block, i, at(c, start), slot);
                 if (es.throw_code) return;
             }
-            if (!at(c, i)) break;
+            v = at(c, i);
+            if (!v) break;
             es.top = slot;
         }
     }
@@ -337,7 +339,7 @@ ZYL_INLINE void paren_walk(const cell* paren) {
                 goto walk;
             }
         }
-        pos = expr(c, pos, false, false);
+        pos = expr_from(c, pos, v, false, false);
         if (es.throw_code) return pos;
         uint8_t vt = es.top[-1].type();
         if (!error::typeset_has(block::cells_of(spec) + k, vt)) [[unlikely]]
@@ -394,8 +396,7 @@ walk:
 }
 
 // The value at [i] and what it consumes, without infix continuation.
-ZYL_INLINE uint32_t dispatch(const code& c, uint32_t i, bool literal_functions) {
-    const cell* v = at(c, i);
+ZYL_INLINE uint32_t dispatch(const code& c, uint32_t i, const cell* v, bool literal_functions) {
     if (is.events) [[unlikely]] {
         trace_at(EV_FETCH, &c.block, i, nullptr, v);
         if (es.throw_code) return i;
@@ -515,14 +516,14 @@ ZYL_INLINE bool number_op(int32_t op, const cell* name, const cell* b) {
 // Operator [op] (word [w] at [j]) with an integer left operand and fast code [code]: the right
 // operand is evaluated in the operator's frame, as a call would, and two integers are combined
 // inline; anything else finishes as the call.
-[[gnu::noinline]] uint32_t infix_evaluated(const code& c, uint32_t j, const cell* op,
-                                           int32_t code) {
-    cell name = *at(c, j);
+[[gnu::noinline]] uint32_t infix_evaluated(const code& c, uint32_t j, const cell* w,
+                                           const cell* r, const cell* op, int32_t code) {
+    cell name = *w;
     root_guard keep_op(op);
     es.top--; // the left operand becomes the frame's cell 0
     stack::mark(&name, frame_bits(MARK_INTERP_NATIVE));
     es.top++;
-    uint32_t k = expr(c, j + 1, true, false);
+    uint32_t k = expr_from(c, j + 1, r, true, false);
     if (es.throw_code) return k;
     if (is_number(es.top[-1].type()) && is_number(es.base->type())) {
         cell right = es.top[-1];
@@ -556,7 +557,7 @@ ZYL_INLINE uint32_t infix(const code& c, uint32_t j) {
                         continue;
                     }
                 } else if (r) {
-                    j = infix_evaluated(c, j, &op, code);
+                    j = infix_evaluated(c, j, w, r, &op, code);
                     if (es.throw_code) return j;
                     continue;
                 }
@@ -581,8 +582,9 @@ uint32_t call_operator(const code& c, uint32_t j, const cell* op) {
     return call(&fn, c, j + 1, site);
 }
 
-uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions) {
-    uint32_t j = dispatch(c, i, literal_functions);
+uint32_t expr_from(const code& c, uint32_t i, const cell* v, bool no_infix,
+                   bool literal_functions) {
+    uint32_t j = dispatch(c, i, v, literal_functions);
     if (no_infix || es.throw_code) return j;
     return infix(c, j);
 }
