@@ -434,11 +434,12 @@ enum fast_op : int32_t {
     FAST_SUBTRACT = 1,
     FAST_MULTIPLY = 2,
     FAST_REMAINDER = 3,
+    FAST_DIVIDE = 4, // inline only with a float! operand
     FAST_COMPARE = 16, // plus the comparison code of actions::fast_compare_on_stack
 };
 
-// The fast code of operator [op] (made from add, subtract, multiply, remainder or a
-// comparison native: each takes any two integers), or FAST_NONE.
+// The fast code of operator [op] (made from add, subtract, multiply, remainder, divide or a
+// comparison native), or FAST_NONE.
 ZYL_INLINE int32_t fast_op_code(const cell* op) {
     uint8_t source = op::source_type(op);
     if (source == T_action) {
@@ -447,6 +448,7 @@ ZYL_INLINE int32_t fast_op_code(const cell* op) {
         case A_subtract: return FAST_SUBTRACT;
         case A_multiply: return FAST_MULTIPLY;
         case A_remainder: return FAST_REMAINDER;
+        case A_divide: return FAST_DIVIDE;
         default: return FAST_NONE;
         }
     }
@@ -484,8 +486,9 @@ ZYL_INLINE const cell* number_operand(const cell* r) {
 }
 
 // The last pushed cell (a number) becomes itself [op] [b] (a number, one of the two a float!)
-// inline, as the actions compute it: a float! sum, difference or product in double
-// precision, a comparison by the float rules. False for the operators left to the action.
+// inline, as the actions compute it: a float! sum, difference, product or quotient in double
+// precision (a zero divisor gives an infinity or NaN, as the action does), a comparison by
+// the float rules. False for the operators left to the action.
 [[gnu::noinline]] bool float_op(int32_t op, const cell* b) {
     cell* a = es.top - 1;
     if (op >= FAST_COMPARE) {
@@ -498,7 +501,10 @@ ZYL_INLINE const cell* number_operand(const cell* r) {
         return c->type() == T_integer ? double(static_cast<int32_t>(c->w2)) : float_::get(c);
     };
     double x = as_double(a), y = as_double(b);
-    *a = float_::make_value(op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
+    *a = float_::make_value(op == FAST_ADD        ? x + y
+                            : op == FAST_SUBTRACT ? x - y
+                            : op == FAST_MULTIPLY ? x * y
+                                                  : x / y);
     return true;
 }
 
@@ -506,7 +512,8 @@ ZYL_INLINE const cell* number_operand(const cell* r) {
 // when the operator must run as a call.
 ZYL_INLINE bool number_op(int32_t op, const cell* name, const cell* b) {
     if (ZYL_LIKELY(es.top[-1].type() == T_integer && b->type() == T_integer)) {
-        if (op == FAST_REMAINDER && b->w2 == 0) return false;
+        // two integers divide by the action: zero divisors, exact and inexact quotients
+        if (op == FAST_DIVIDE || (op == FAST_REMAINDER && b->w2 == 0)) return false;
         fast_int_op(op, name, b);
         return true;
     }
