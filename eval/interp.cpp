@@ -260,10 +260,11 @@ ZYL_INLINE void walk_in_frame(const code& c, cell* slot) {
             frame->header = (frame->header & ~0xFFu) | FRAME_WALK | c.block.type();
             frame->walk_node = c.block.w2;
         }
+        const cell* v = at(c, i);
         for (;;) {
             frame->walk_index = i;
             uint32_t start = i;
-            i = expr(c, i, false, false);
+            i = expr_from(c, i, v, false, false);
             if (es.throw_code) return;
             *slot = es.top[-1];
             es.top = slot + 1;
@@ -271,7 +272,8 @@ ZYL_INLINE void walk_in_frame(const code& c, cell* slot) {
                 trace_at(EV_EXPR, &c.block, i, at(c, start), slot);
                 if (es.throw_code) return;
             }
-            if (!at(c, i)) break;
+            v = at(c, i);
+            if (!v) break;
             es.top = slot;
         }
     }
@@ -337,7 +339,7 @@ ZYL_INLINE void paren_walk(const cell* paren) {
                 goto walk;
             }
         }
-        pos = expr(c, pos, false, false);
+        pos = expr_from(c, pos, v, false, false);
         if (es.throw_code) return pos;
         uint8_t vt = es.top[-1].type();
         if (!error::typeset_has(block::cells_of(spec) + k, vt)) [[unlikely]]
@@ -394,8 +396,7 @@ walk:
 }
 
 // The value at [i] and what it consumes, without infix continuation.
-ZYL_INLINE uint32_t dispatch(const code& c, uint32_t i, bool literal_functions) {
-    const cell* v = at(c, i);
+ZYL_INLINE uint32_t dispatch(const code& c, uint32_t i, const cell* v, bool literal_functions) {
     if (is.events) [[unlikely]] {
         trace_at(EV_FETCH, &c.block, i, nullptr, v);
         if (es.throw_code) return i;
@@ -433,11 +434,12 @@ enum fast_op : int32_t {
     FAST_SUBTRACT = 1,
     FAST_MULTIPLY = 2,
     FAST_REMAINDER = 3,
+    FAST_DIVIDE = 4, // inline only with a float! operand
     FAST_COMPARE = 16, // plus the comparison code of actions::fast_compare_on_stack
 };
 
-// The fast code of operator [op] (made from add, subtract, multiply, remainder or a
-// comparison native: each takes any two integers), or FAST_NONE.
+// The fast code of operator [op] (made from add, subtract, multiply, remainder, divide or a
+// comparison native), or FAST_NONE.
 ZYL_INLINE int32_t fast_op_code(const cell* op) {
     uint8_t source = op::source_type(op);
     if (source == T_action) {
@@ -446,6 +448,7 @@ ZYL_INLINE int32_t fast_op_code(const cell* op) {
         case A_subtract: return FAST_SUBTRACT;
         case A_multiply: return FAST_MULTIPLY;
         case A_remainder: return FAST_REMAINDER;
+        case A_divide: return FAST_DIVIDE;
         default: return FAST_NONE;
         }
     }
@@ -483,8 +486,9 @@ ZYL_INLINE const cell* number_operand(const cell* r) {
 }
 
 // The last pushed cell (a number) becomes itself [op] [b] (a number, one of the two a float!)
-// inline, as the actions compute it: a float! sum, difference or product in double
-// precision, a comparison by the float rules. False for the operators left to the action.
+// inline, as the actions compute it: a float! sum, difference, product or quotient in double
+// precision (a zero divisor gives an infinity or NaN, as the action does), a comparison by
+// the float rules. False for the operators left to the action.
 [[gnu::noinline]] bool float_op(int32_t op, const cell* b) {
     cell* a = es.top - 1;
     if (op >= FAST_COMPARE) {
@@ -497,7 +501,10 @@ ZYL_INLINE const cell* number_operand(const cell* r) {
         return c->type() == T_integer ? double(static_cast<int32_t>(c->w2)) : float_::get(c);
     };
     double x = as_double(a), y = as_double(b);
-    *a = float_::make_value(op == FAST_ADD ? x + y : op == FAST_SUBTRACT ? x - y : x * y);
+    *a = float_::make_value(op == FAST_ADD        ? x + y
+                            : op == FAST_SUBTRACT ? x - y
+                            : op == FAST_MULTIPLY ? x * y
+                                                  : x / y);
     return true;
 }
 
@@ -505,7 +512,8 @@ ZYL_INLINE const cell* number_operand(const cell* r) {
 // when the operator must run as a call.
 ZYL_INLINE bool number_op(int32_t op, const cell* name, const cell* b) {
     if (ZYL_LIKELY(es.top[-1].type() == T_integer && b->type() == T_integer)) {
-        if (op == FAST_REMAINDER && b->w2 == 0) return false;
+        // two integers divide by the action: zero divisors, exact and inexact quotients
+        if (op == FAST_DIVIDE || (op == FAST_REMAINDER && b->w2 == 0)) return false;
         fast_int_op(op, name, b);
         return true;
     }
@@ -515,14 +523,14 @@ ZYL_INLINE bool number_op(int32_t op, const cell* name, const cell* b) {
 // Operator [op] (word [w] at [j]) with an integer left operand and fast code [code]: the right
 // operand is evaluated in the operator's frame, as a call would, and two integers are combined
 // inline; anything else finishes as the call.
-[[gnu::noinline]] uint32_t infix_evaluated(const code& c, uint32_t j, const cell* op,
-                                           int32_t code) {
-    cell name = *at(c, j);
+[[gnu::noinline]] uint32_t infix_evaluated(const code& c, uint32_t j, const cell* w,
+                                           const cell* r, const cell* op, int32_t code) {
+    cell name = *w;
     root_guard keep_op(op);
     es.top--; // the left operand becomes the frame's cell 0
     stack::mark(&name, frame_bits(MARK_INTERP_NATIVE));
     es.top++;
-    uint32_t k = expr(c, j + 1, true, false);
+    uint32_t k = expr_from(c, j + 1, r, true, false);
     if (es.throw_code) return k;
     if (is_number(es.top[-1].type()) && is_number(es.base->type())) {
         cell right = es.top[-1];
@@ -556,7 +564,7 @@ ZYL_INLINE uint32_t infix(const code& c, uint32_t j) {
                         continue;
                     }
                 } else if (r) {
-                    j = infix_evaluated(c, j, &op, code);
+                    j = infix_evaluated(c, j, w, r, &op, code);
                     if (es.throw_code) return j;
                     continue;
                 }
@@ -581,8 +589,9 @@ uint32_t call_operator(const code& c, uint32_t j, const cell* op) {
     return call(&fn, c, j + 1, site);
 }
 
-uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions) {
-    uint32_t j = dispatch(c, i, literal_functions);
+uint32_t expr_from(const code& c, uint32_t i, const cell* v, bool no_infix,
+                   bool literal_functions) {
+    uint32_t j = dispatch(c, i, v, literal_functions);
     if (no_infix || es.throw_code) return j;
     return infix(c, j);
 }

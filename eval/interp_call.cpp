@@ -198,7 +198,7 @@ struct gather {
         }
         if (kind == KIND_NORMAL) {
             // An operator's right operand is one expression without infix of its own.
-            pos = expr(c, pos, site.infix, false);
+            pos = expr_from(c, pos, v, site.infix, false);
             if (es.throw_code) return pos;
         } else if (kind == KIND_GET) {
             cell val = *v;
@@ -743,7 +743,7 @@ uint32_t call_plain(const cell* fnp, const cell* spec_cell, const code& c, uint3
             stack::push(v); // a block or other literal with no operator after it
             pos++;
         } else {
-            pos = expr(c, pos, false, false);
+            pos = expr_from(c, pos, v, false, false);
             if (es.throw_code) return pos;
         }
         uint8_t vt = es.top[-1].type();

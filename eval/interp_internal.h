@@ -103,8 +103,14 @@ struct call_site {
     bool infix;       // the left operand is the last pushed cell
 };
 
-// Evaluates the expression at [i] and pushes its value; answers the position after it.
-uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions);
+// Evaluates the expression at [i] (the value there is [v], read with no allocation since)
+// and pushes its value; answers the position after it.
+uint32_t expr_from(const code& c, uint32_t i, const cell* v, bool no_infix,
+                   bool literal_functions);
+// expr_from of the value at [i], which must be within the walk.
+inline uint32_t expr(const code& c, uint32_t i, bool no_infix, bool literal_functions) {
+    return expr_from(c, i, at(c, i), no_infix, literal_functions);
+}
 // Evaluates paren [paren] as a block in a <body> native frame and pushes its value.
 void eval_paren(const cell* paren);
 // Walks [c] in the current frame above the cells it holds; the value goes to its cell 0,
