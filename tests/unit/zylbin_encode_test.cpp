@@ -209,7 +209,7 @@ TEST_F(ZylbinTest, RefusedValuesRaiseNoCodecAndLeaveTheEncoderReset) {
 TEST_F(ZylbinTest, DeepNestingRaisesStackOverflow) {
     uintptr_t saved = native_stack::limit;
     native_stack::limit = native_stack::stack_pointer() - (256 << 10);
-    std::string failure = encode_failure("b: [] loop 100000 [b: reduce [b]] b");
+    std::string failure = encode_failure("b: [] loop 20000 [b: reduce [b]] b");
     native_stack::limit = saved;
     EXPECT_EQ(failure, "stack-overflow");
 }
