@@ -7,6 +7,7 @@
 #include "datatypes/context.h"
 #include "datatypes/word.h"
 #include "gui/terminal/screen.h"
+#include "gui/terminal/views.h"
 #include "started_fixture.h"
 
 namespace zyl::testing {
@@ -62,6 +63,25 @@ struct TuiTest : StartedTest {
         stack::pop_frame();
         es.top = top;
         return true;
+    }
+
+    // Realises the face of global [name] (its `state` gets the handle) and its pane, whose
+    // faces become the globals [name]-1, [name]-2 ...; null when making the widget raised.
+    tui::widget* realise(const std::string& name, tui::widget* parent = nullptr) {
+        cell face = global(name.c_str());
+        tui::widget* w = nullptr;
+        if (!guarded([&] { w = tui::make_view(&face, parent); })) return nullptr;
+        cell h;
+        tui::handle_of(w, &h);
+        set_global("h", &h);
+        eval(name + "/state: reduce [h 0] 0");
+        int n = std::stoi(eval("either block? " + name + "/pane [length? " + name + "/pane] [0]"));
+        for (int i = 1; i <= n; i++) {
+            std::string kid = name + "-" + std::to_string(i);
+            eval(kid + ": pick " + name + "/pane " + std::to_string(i) + " 0");
+            realise(kid, w);
+        }
+        return w;
     }
 };
 

@@ -31,23 +31,6 @@ struct ViewsTest : TuiTest {
         screen_free(scr);
         TuiTest::TearDown();
     }
-    // Realises the face of global [name] and its pane under [parent]; state gets the handle.
-    widget* realise(const std::string& name, widget* parent = nullptr) {
-        cell face = global(name.c_str());
-        widget* w = nullptr;
-        if (!guarded([&] { w = make_view(&face, parent); })) return nullptr;
-        cell h;
-        handle_of(w, &h);
-        set_global("h", &h);
-        eval(name + "/state: reduce [h 0] 0");
-        int n = std::stoi(eval("either block? " + name + "/pane [length? " + name + "/pane] [0]"));
-        for (int i = 1; i <= n; i++) {
-            eval("kid: pick " + name + "/pane " + std::to_string(i) + " 0");
-            eval("kid" + std::to_string(i) + "-of-" + name + ": kid 0");
-            realise("kid" + std::to_string(i) + "-of-" + name, w);
-        }
-        return w;
-    }
     std::string render(widget* win) {
         screen_size(scr, scr.width, scr.height);
         collector::collect();
@@ -75,7 +58,7 @@ TEST_F(ViewsTest, DrawsAWindowOfFaces) {
     // The first focusable field took the focus; a field's caret sits after its text.
     EXPECT_EQ(scr.caret_col, 9);
     EXPECT_EQ(scr.caret_row, 1);
-    eval("win/selected: kid6-of-win win/state/2: 1024 0");
+    eval("win/selected: win-6 win/state/2: 1024 0");
     cell face = global("win");
     update_view(&face);
     render(win);
@@ -86,8 +69,8 @@ TEST_F(ViewsTest, DrawsAWindowOfFaces) {
 TEST_F(ViewsTest, HandlesGoStaleWithTheirWidgets) {
     eval("win: mk [type: 'window size: 12x4 pane: reduce [mk [type: 'text offset: 2x3 size: 3x1]]] 0");
     widget* win = realise("win");
-    EXPECT_EQ(eval("kid1-of-win/offset"), "(2, 3)"); // the pair became a point
-    cell kid = global("kid1-of-win");
+    EXPECT_EQ(eval("win-1/offset"), "(2, 3)"); // the pair became a point
+    cell kid = global("win-1");
     cell handle = block::cells_of(field(&kid, F_STATE)->w2)[0];
     EXPECT_NE(resolve(&handle), nullptr);
     int x, y;
@@ -98,7 +81,7 @@ TEST_F(ViewsTest, HandlesGoStaleWithTheirWidgets) {
     destroy_view(&face);
     EXPECT_EQ(resolve(&handle), nullptr);
     EXPECT_EQ(widget_of(&kid), nullptr);
-    EXPECT_EQ(eval("kid1-of-win/state"), "none");
+    EXPECT_EQ(eval("win-1/state"), "none");
     EXPECT_EQ(window_count(), 0u);
     // A new widget in the same slot does not answer to the old handle.
     eval("win2: mk [type: 'window size: 2x2] 0");
@@ -165,7 +148,7 @@ TEST_F(ViewsTest, FontsWithoutColourAndHugeImages) {
     std::string r = render(win);
     EXPECT_EQ(r.substr(0, r.find('\n')), "ab  ok      ");
     // The image's cells stop at the console's size, whatever the face's.
-    cell kid = global("kid2-of-win");
+    cell kid = global("win-2");
     widget* img = widget_of(&kid);
     ASSERT_NE(img, nullptr);
     ASSERT_NE(img->extra, nullptr);
@@ -188,8 +171,8 @@ TEST_F(ViewsTest, HelpersRenderChecksAndRadios) {
     EXPECT_EQ(render(win), "[x] on      \n( ) off     \nno ui       \n            \n");
     EXPECT_EQ(screen_at(scr, 0, 0).attrs & ATTR_REVERSE, ATTR_REVERSE); // the focus mark
     EXPECT_EQ(screen_at(scr, 0, 1).attrs & ATTR_REVERSE, 0u);
-    eval("kid1-of-win/data: false kid1-of-win/state/2: 128 0");
-    cell kid = global("kid1-of-win");
+    eval("win-1/data: false win-1/state/2: 128 0");
+    cell kid = global("win-1");
     update_view(&kid);
     EXPECT_EQ(render(win).substr(0, 12), "[ ] on      ");
 }
@@ -219,18 +202,18 @@ TEST_F(ViewsTest, ABadDrawIsPrintedOnceUntilTheFaceChanges) {
         return n;
     };
     EXPECT_EQ(printed(5), 1u);
-    eval("kid1-of-win/draw: [line 1x1 2x2 box 0x0] kid1-of-win/state/2: 4194304 0");
-    cell kid = global("kid1-of-win");
+    eval("win-1/draw: [line 1x1 2x2 box 0x0] win-1/state/2: 4194304 0");
+    cell kid = global("win-1");
     update_view(&kid);
     EXPECT_EQ(printed(3), 1u);
-    EXPECT_EQ(eval("kid1-of-win/state/2"), "0");
+    EXPECT_EQ(eval("win-1/state/2"), "0");
 }
 
 TEST_F(ViewsTest, FreeingAWidgetRemovesItsTimerWhateverRateHolds) {
     eval("win: mk [type: 'window size: 12x4 pane: reduce [mk [type: 'text size: 3x1 rate: 10]]] 0");
     ASSERT_NE(realise("win"), nullptr);
     EXPECT_EQ(timer_count(), 1u);
-    eval("kid1-of-win/rate: none 0"); // not synced: the timer is still there
+    eval("win-1/rate: none 0"); // not synced: the timer is still there
     cell face = global("win");
     destroy_view(&face);
     EXPECT_EQ(timer_count(), 0u);

@@ -59,23 +59,6 @@ struct WidgetEventsTest : TuiTest {
         screen_free(scr);
         TuiTest::TearDown();
     }
-    // Realises the face of global [name] (its `state` gets the handle) and its pane.
-    widget* realise(const std::string& name, widget* parent = nullptr) {
-        cell face = global(name.c_str());
-        widget* w = nullptr;
-        if (!guarded([&] { w = make_view(&face, parent); })) return nullptr;
-        cell h;
-        handle_of(w, &h);
-        set_global("h", &h);
-        eval(name + "/state: reduce [h 0] 0");
-        int n = std::stoi(eval("either block? " + name + "/pane [length? " + name + "/pane] [0]"));
-        for (int i = 1; i <= n; i++) {
-            std::string kid = name + "-" + std::to_string(i);
-            eval(kid + ": pick " + name + "/pane " + std::to_string(i) + " 0");
-            realise(kid, w);
-        }
-        return w;
-    }
     static widget* of(const char* name) {
         cell face = global(name);
         return widget_of(&face);
