@@ -5,6 +5,8 @@
 // order, with nothing around them, so an error ends the start with its report.
 #include "boot/startup.h"
 
+#include <cstdlib>
+
 #include "boot/root.h"
 #include "boot/top_level.h"
 #include "boot/zylbin.h"
@@ -22,6 +24,17 @@ namespace {
 // Room in the root block beyond the image's values, for blocks the run-time roots there.
 constexpr uint32_t ROOT_SPARE = 64;
 
+// Collecting at every allocation (ZYL_GC_STRESS) while the library's top level runs costs
+// seconds per start and checks the same fixed code each time, so it waits for the top level's
+// end unless ZYL_GC_STRESS_BOOT asks for it too; one test does.
+struct boot_stress_hold {
+    uint64_t saved = mm.stress_every;
+    boot_stress_hold() {
+        if (!std::getenv("ZYL_GC_STRESS_BOOT")) mm.stress_every = 0;
+    }
+    ~boot_stress_hold() { mm.stress_every = saved; }
+};
+
 } // namespace
 
 void start() {
@@ -31,6 +44,7 @@ void start() {
     if (root::load({boot_image.bytes, boot_image.length}) != boot_image.values)
         runtime_error(RT_ASSERTION); // a mismatched image
     collector::gc.active = true;
+    boot_stress_hold hold;
     top_level::begin();
     node_id root = collector::gc.root_block;
     uint32_t count = uint32_t(series::length(root));
