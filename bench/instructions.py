@@ -56,7 +56,7 @@ def main():
     print(f"{'benchmark':<12} {'zyl':>8} {'python3':>8} {'ratio':>6}   (instructions per fib call)")
     for name in wanted:
         with open(os.path.join(HERE, name + ".zyl")) as f:
-            z = per_call(lambda p: [zyl, p], f.read(), r"(?m)^(fib )(\d+)()$", ".zyl")
+            z = per_call(lambda p: [zyl, p], f.read(), r"(?m)^((?:print mold )?fib )(\d+)()$", ".zyl")
         with open(os.path.join(HERE, name + ".py")) as f:
             y = per_call(lambda p: [sys.executable, p], f.read(), r"(print\(fib\()(\d+)(\)\))", ".py")
         print(f"{name:<12} {z:>8.0f} {y:>8.0f} {z / y:>6.2f}")

@@ -603,14 +603,17 @@ uint32_t call_shape(node_id spec, bool positions, uint32_t last) {
     const cell* s = block::cells_of(spec);
     uint32_t fixed = 0;
     uint32_t k = 0;
+    constexpr cell any = typeset::all_types();
+    uint32_t untyped = SHAPE_UNTYPED;
     for (; k < n && s[k].type() == T_typeset; k++) {
         if (arg_kind(s[k]) != KIND_NORMAL) return 0;
+        if (s[k].w1 != any.w1 || s[k].w2 != any.w2 || s[k].w3 != any.w3) untyped = 0;
         fixed++;
     }
     bool refinements = k < n && s[k].type() == T_refinement;
     if (fixed > SHAPE_FIXED_MASK || last > 0xFFFF || (refinements && !positions)) return 0;
     if (positions && last > MAX_NATIVE_REFS) return 0;
-    return SHAPE_SIMPLE | fixed | last << SHAPE_LAST_SHIFT;
+    return SHAPE_SIMPLE | untyped | fixed | last << SHAPE_LAST_SHIFT;
 }
 
 } // namespace
@@ -747,7 +750,9 @@ uint32_t call_plain(const cell* fnp, const cell* spec_cell, const code& c, uint3
             if (es.throw_code) return pos;
         }
         uint8_t vt = es.top[-1].type();
-        if (!error::typeset_has(block::cells_of(spec) + k, vt)) [[unlikely]]
+        bool taken = (shape & SHAPE_UNTYPED) ? vt != T_unset
+                                             : error::typeset_has(block::cells_of(spec) + k, vt);
+        if (!taken) [[unlikely]]
             plain_expect_arg(name, fn, k, vt);
     }
     uint32_t last = shape >> SHAPE_LAST_SHIFT & 0xFFFF;

@@ -163,6 +163,8 @@ uint32_t call(const cell* fn, const code& c, uint32_t pos, call_site& site);
 // or locals (function) count. SHAPE_SIMPLE when that is all a plain call needs: every argument
 // before the first refinement is normal, and a function has no refinements.
 constexpr uint32_t SHAPE_SIMPLE = 1u << 31;
+// With SHAPE_SIMPLE: no fixed argument names its types, so each takes any value but unset.
+constexpr uint32_t SHAPE_UNTYPED = 1u << 30;
 constexpr uint32_t SHAPE_FIXED_MASK = 0xFF;
 constexpr uint32_t SHAPE_LAST_SHIFT = 8;
 
