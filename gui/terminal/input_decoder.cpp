@@ -312,18 +312,17 @@ constexpr ptrdiff_t SHORT_CSI_READ = 19; // bytes short_csi may read from its ES
 // whole_csi for a sequence whose parameters end within sixteen bytes, as keys and reports
 // nearly always do (p at its ESC, SHORT_CSI_READ bytes readable). One load shows that a byte
 // other than a digit or ';' comes within them, so the parse runs without a bound check a byte
-// and its parameters, of at most fourteen digits, cannot overflow before they saturate. Null
+// and its parameters, of at most fifteen digits, cannot overflow before they saturate. Null
 // for anything else, which whole_csi then takes.
 inline const uint8_t* short_csi(input_decoder& d, const uint8_t* p, input_item& out, bool& made) {
     const uint8_t* q = p + 2;
     bool sgr = *q == '<';
     q += sgr;
-    // Signed compares: bytes of 0x80 up are negative, so below '0'.
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-    __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('0' - 1)), _mm_cmplt_epi8(v, _mm_set1_epi8('9' + 1)));
-    if (_mm_movemask_epi8(_mm_or_si128(digit, _mm_cmpeq_epi8(v, _mm_set1_epi8(';')))) == 0xFFFF) return nullptr;
+    // A byte outside '0' to ';' must come: it lies more than 11 above '0', wrapping round.
+    __m128i v = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), _mm_set1_epi8('0'));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(';' - '0')), v)) == 0xFFFF) return nullptr;
+    const uint8_t* first = q;
     uint32_t n = 0, b = *q++;
-    bool any = b - '0' < 10 || b == ';';
     uint64_t value = 0;
     for (;;) {
         if (b - '0' < 10) {
@@ -337,7 +336,7 @@ inline const uint8_t* short_csi(input_decoder& d, const uint8_t* p, input_item& 
         b = *q++;
     }
     if (b < 64 || b > 126 || b == '[') return nullptr;
-    if (any) d.params[n++] = static_cast<uint16_t>(value > PARAM_MAX ? PARAM_MAX : value);
+    if (q - 1 != first) d.params[n++] = static_cast<uint16_t>(value > PARAM_MAX ? PARAM_MAX : value);
     made = csi_item(d.params, n, sgr, static_cast<uint8_t>(b), out);
     return q;
 }
@@ -409,14 +408,19 @@ size_t decode_text(input_decoder& d, input_item* out, size_t room) {
     while (k < room && p < end) {
         uint32_t b = *p;
         if (b == BYTE_ESC) {
-            if (end - p < 3 || p[1] != '[') break;
             bool made = false;
             const uint8_t* next = nullptr;
 #if defined(__SSE2__)
-            if (end - p >= SHORT_CSI_READ) next = short_csi(d, p, out[k], made);
+            if (end - p >= SHORT_CSI_READ) {
+                if (p[1] != '[') break;
+                next = short_csi(d, p, out[k], made);
+            }
             if (!next)
 #endif
+            {
+                if (end - p < 3 || p[1] != '[') break;
                 next = whole_csi(d, p, end, out[k], made);
+            }
             if (!next) break;
             p = next;
             k += made;
