@@ -306,6 +306,42 @@ inline const uint8_t* whole_csi(input_decoder& d, const uint8_t* p, const uint8_
     }
 }
 
+#if defined(__SSE2__)
+constexpr ptrdiff_t SHORT_CSI_READ = 19; // bytes short_csi may read from its ESC
+
+// whole_csi for a sequence whose parameters end within sixteen bytes, as keys and reports
+// nearly always do (p at its ESC, SHORT_CSI_READ bytes readable). One load shows that a byte
+// other than a digit or ';' comes within them, so the parse runs without a bound check a byte
+// and its parameters, of at most fifteen digits, cannot overflow before they saturate. Null
+// for anything else, which whole_csi then takes.
+inline const uint8_t* short_csi(input_decoder& d, const uint8_t* p, input_item& out, bool& made) {
+    const uint8_t* q = p + 2;
+    bool sgr = *q == '<';
+    q += sgr;
+    // A byte outside '0' to ';' must come: it lies more than 11 above '0', wrapping round.
+    __m128i v = _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), _mm_set1_epi8('0'));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(';' - '0')), v)) == 0xFFFF) return nullptr;
+    const uint8_t* first = q;
+    uint32_t n = 0, b = *q++;
+    uint64_t value = 0;
+    for (;;) {
+        if (b - '0' < 10) {
+            value = value * 10 + (b - '0');
+        } else if (b == ';') {
+            d.params[n++] = static_cast<uint16_t>(value > PARAM_MAX ? PARAM_MAX : value);
+            value = 0;
+        } else {
+            break;
+        }
+        b = *q++;
+    }
+    if (b < 64 || b > 126 || b == '[') return nullptr;
+    if (q - 1 != first) d.params[n++] = static_cast<uint16_t>(value > PARAM_MAX ? PARAM_MAX : value);
+    made = csi_item(d.params, n, sgr, static_cast<uint8_t>(b), out);
+    return q;
+}
+#endif
+
 // The length of the whole, valid UTF-8 character of two to four bytes at [p], 0 for none.
 inline size_t whole_char(const uint8_t* p, const uint8_t* end) {
     uint8_t b = p[0];
@@ -372,9 +408,19 @@ size_t decode_text(input_decoder& d, input_item* out, size_t room) {
     while (k < room && p < end) {
         uint32_t b = *p;
         if (b == BYTE_ESC) {
-            if (end - p < 3 || p[1] != '[') break;
             bool made = false;
-            const uint8_t* next = whole_csi(d, p, end, out[k], made);
+            const uint8_t* next = nullptr;
+#if defined(__SSE2__)
+            if (end - p >= SHORT_CSI_READ) {
+                if (p[1] != '[') break;
+                next = short_csi(d, p, out[k], made);
+            }
+            if (!next)
+#endif
+            {
+                if (end - p < 3 || p[1] != '[') break;
+                next = whole_csi(d, p, end, out[k], made);
+            }
             if (!next) break;
             p = next;
             k += made;

@@ -149,13 +149,24 @@ TEST(TuiInput, WholeSequencesMatchTheByteMachine) {
         "\x1b[<" + std::string(63, '1') + "A",
         "\x1b[1;\x1b[B",
         "\x1b[5~\x1bOQ\x1b\x1b[C",
+        "\x1b[<0;120;45M",
+        "\x1b[<65;65536;99999m",
+        "\x1b[00000000000002;3~",
+        "\x1b[1;2;3;4M",
+        "\x1b[1;2;3;4;5;6;7;8;9;1;2;3;4;5M",
+        "\x1b[;;;;;;;;;;;;;;;;M",
+        "\x1b[12345678901234R",
+        "\x1b[123456789012345R",
+        "\x1b[<\xc3\xa9M",
     };
-    for (auto& c : cases) {
-        std::string s = "a" + c + "z\xc3\xa9";
-        std::vector<std::string> bytes;
-        for (char ch : s) bytes.emplace_back(1, ch);
-        EXPECT_EQ(decode({s}), decode(bytes)) << c.substr(1);
-    }
+    // Each alone, and with text behind it, as in a long read where a sequence is parsed whole.
+    for (auto& c : cases)
+        for (const std::string& behind : {std::string(), std::string(24, 'x')}) {
+            std::string s = "a" + c + "z\xc3\xa9" + behind;
+            std::vector<std::string> bytes;
+            for (char ch : s) bytes.emplace_back(1, ch);
+            EXPECT_EQ(decode({s}), decode(bytes)) << c.substr(1) << " with " << behind.size();
+        }
 }
 
 TEST(TuiInput, PartialsWaitThenExpire) {
