@@ -11,10 +11,13 @@
 #include "datatypes/object.h"
 #include "datatypes/series.h"
 #include "datatypes/symbol.h"
+#include "datatypes/word.h"
 #include "eval/fast_paths.h"
 #include "eval/interp.h"
 #include "eval/stack.h"
 #include "library/routines.h"
+#include "runtime/error.h"
+#include "runtime/platform/native_stack.h"
 
 namespace zyl::routines {
 
@@ -22,12 +25,12 @@ namespace {
 
 // {== Internal functions
 
-enum field_name { F_RELATIONS, F_QUEUE, F_EVAL_REACTION, F_COUNT };
-constexpr const char* FIELD_NAMES[F_COUNT] = {"relations", "queue", "eval-reaction"};
+enum field_name { F_RELATIONS, F_QUEUE, F_EVAL_REACTION, F_EVAL, F_COUNT };
+constexpr const char* FIELD_NAMES[F_COUNT] = {"relations", "queue", "eval-reaction", "eval"};
 
-uint32_t system_symbol, reactivity_symbol, field_symbols[F_COUNT];
+uint32_t system_symbol, reactivity_symbol, safe_symbol, field_symbols[F_COUNT];
 // Field positions found before, trusted only while the word there still names the field.
-int32_t reactivity_slot = -1, field_slots[F_COUNT] = {-1, -1, -1};
+int32_t reactivity_slot = -1, field_slots[F_COUNT] = {-1, -1, -1, -1};
 
 // The position of field [symbol] in [ctx], through the remembered [slot], or -1.
 int32_t slot_of(node_id ctx, uint32_t symbol, int32_t& slot) {
@@ -42,6 +45,7 @@ node_id reactivity_context() {
     if (!system_symbol) {
         system_symbol = symbol::make("system");
         reactivity_symbol = symbol::make("reactivity");
+        safe_symbol = symbol::make("safe");
         for (int i = 0; i < F_COUNT; i++) field_symbols[i] = symbol::make(FIELD_NAMES[i]);
     }
     const cell* sys = context::global_value(system_symbol);
@@ -57,6 +61,18 @@ node_id reactivity_context() {
 cell field_value(node_id ctx, field_name f) {
     int32_t i = slot_of(ctx, field_symbols[f], field_slots[f]);
     return i < 0 ? none_value : *context::value_at(ctx, uint32_t(i));
+}
+
+// Field [f] of [ctx] as the block that native [user] of the Zyl sources would take: the
+// expect-arg error that native raises for anything else (a script that replaced the table or
+// the queue).
+cell block_field(node_id ctx, field_name f, const char* user) {
+    cell v = field_value(ctx, f);
+    if (series::is_any_block(v.type())) return v;
+    cell call = word::make_value(T_word, 0, symbol::make(user), 0);
+    cell type = datatype::make_value(v.type());
+    cell name = word::make_value(T_word, 0, symbol::make("series"), 0);
+    error::raise(error::cat_script, error::script_expect_arg, &call, &type, &name);
 }
 
 inline uint32_t total_of(node_id n) { return static_cast<uint32_t>(series::length(n)); }
@@ -88,7 +104,7 @@ bool same_reaction(const cell& a, const cell& b) {
 
 // Whether the queue holds a record of [reactor] and [reaction] (pending?).
 bool pending(node_id ctx, const cell& reactor, const cell& reaction) {
-    cell q = field_value(ctx, F_QUEUE);
+    cell q = block_field(ctx, F_QUEUE, "find");
     for (int64_t p; (p = find_record(q, reactor)) >= 0;) {
         if (same_reaction(pick_at(q, uint32_t(p), 1), reaction)) return true;
         q.w1 = std::min(uint32_t(p) + 4, total_of(q.w2));
@@ -114,11 +130,40 @@ bool eval_reaction(node_id ctx, const cell& reactor, const cell& reaction, const
     return true;
 }
 
+// What eval-reaction does with a block reaction and no set-word target, one call shorter:
+// eval/safe of the block, its frame laid out as a call with /safe makes it (the code, the
+// refinement, then /local and its words). Falls back to eval-reaction unless eval is a
+// function whose second word is safe.
+bool run_reaction(node_id ctx, const cell& reactor, const cell& reaction, const cell& target) {
+    if (reactor.type() != T_object || reaction.type() != T_block || target.type() == T_set_word)
+        return eval_reaction(ctx, reactor, reaction, target);
+    int32_t i = slot_of(ctx, field_symbols[F_EVAL], field_slots[F_EVAL]);
+    cell fn = i < 0 ? none_value : *context::value_at(ctx, uint32_t(i));
+    if (fn.type() != T_function || context::word_count(fn.w1) < 3 ||
+        context::word_at(fn.w1, 1)->w2 != safe_symbol)
+        return eval_reaction(ctx, reactor, reaction, target);
+    native_stack::check();
+    cell name = *context::word_at(ctx, uint32_t(i));
+    name.header = T_word;
+    cell* saved = es.top;
+    stack::push(&fn); // keeps eval alive while it runs, whatever the reaction assigns
+    stack::mark_func_context(&name, fn.w1);
+    stack::push(&reaction);
+    stack::push(&true_value);
+    stack::push(&false_value);
+    for (uint32_t k = 3, slots = context::word_count(fn.w1); k < slots; k++) stack::push(&none_value);
+    interp::exec_function(&fn, ctx, &name);
+    if (es.throw_code != THROW_NONE) return false;
+    stack::unwind_func();
+    es.top = saved;
+    return true;
+}
+
 // Runs the queue from its tail, newest first, until the record at its head is done: a
 // record that queued others is marked done and waits for them.
 bool drain(node_id ctx) {
     for (;;) {
-        cell queue = field_value(ctx, F_QUEUE);
+        cell queue = block_field(ctx, F_QUEUE, "tail");
         cell q = queue;
         uint32_t total = total_of(q.w2);
         q.w1 = total < 4 ? 0 : total - 4;
@@ -127,9 +172,9 @@ bool drain(node_id ctx) {
             block::rs_clear(&q);
         } else {
             uint32_t size = block::rs_length_q(&queue);
-            if (!eval_reaction(ctx, pick_at(q, q.w1, 0), pick_at(q, q.w1, 1), pick_at(q, q.w1, 2)))
+            if (!run_reaction(ctx, pick_at(q, q.w1, 0), pick_at(q, q.w1, 1), pick_at(q, q.w1, 2)))
                 return false;
-            cell now = field_value(ctx, F_QUEUE);
+            cell now = block_field(ctx, F_QUEUE, "length?");
             if (size == block::rs_length_q(&now)) {
                 block::rs_clear(&q);
             } else if (q.w1 + 3 < total_of(q.w2)) {
@@ -154,6 +199,7 @@ void reactivity_check() {
     // The walk's position stays on the stack: a reaction may replace the table it walks.
     cell* pos = stack::push(&none_value);
     *pos = field_value(ctx, F_RELATIONS);
+    if (!series::is_series_type(pos->type())) *pos = block_field(ctx, F_RELATIONS, "tail?");
     cell* saved = es.top;
     for (int64_t p; (p = find_record(*pos, reactor)) >= 0;) {
         pos->w1 = uint32_t(p);
@@ -163,16 +209,16 @@ void reactivity_check() {
                    logic::is_true(&reaction, false);
         if (act) {
             cell target = pick_at(*pos, pos->w1, 3);
-            cell queue = field_value(ctx, F_QUEUE);
+            cell queue = block_field(ctx, F_QUEUE, "append");
             if (block::rs_tail_q(&queue)) {
                 // Nothing runs: run this reaction now (marked as running), then what it
                 // queued, newest first. Errors stop in eval/safe; a halt empties the queue.
                 queue_record(queue, reactor, reaction, target, true);
-                if (!eval_reaction(ctx, reactor, reaction, target)) return;
-                cell now = field_value(ctx, F_QUEUE);
+                if (!run_reaction(ctx, reactor, reaction, target)) return;
+                cell now = block_field(ctx, F_QUEUE, "length?");
                 cell next = pick_at(now, now.w1, 4);
                 if (logic::is_true(&next, false) && !drain(ctx)) return;
-                now = field_value(ctx, F_QUEUE);
+                now = block_field(ctx, F_QUEUE, "clear");
                 block::rs_clear(&now);
             } else if (!pending(ctx, reactor, reaction)) {
                 queue_record(queue, reactor, reaction, target, false);
