@@ -35,6 +35,7 @@ void make_system_words();
 void build_git_record();
 void interpreted_q();
 void float_option();
+void reactivity_check();
 void json_scan();
 void json_emit();
 void csv_scan();
