@@ -8,6 +8,8 @@
 #include "datatypes/core.h"
 #include "datatypes/integer.h"
 #include "datatypes/registry.h"
+#include "datatypes/series.h"
+#include "datatypes/string.h"
 #include "datatypes/symbol.h"
 #include "eval/stack.h"
 #include "runtime/collector.h"
@@ -155,6 +157,84 @@ struct bind_map_fill {
         for (uint32_t i = 0; i < words; i++) bind_map[symbol::resolve(word_at(ctx, i)->w2)] = 0;
     }
 };
+
+// The map entry of a word of the inner context of a copy_bound: it outranks the outer one.
+constexpr uint32_t BIND_INNER = 0x80000000u;
+
+// Fills the bind map from [outer]'s words and then [inner]'s, whose entries replace the
+// outer ones, and empties it again on every way out.
+struct bind_pair_fill {
+    node_id outer, inner;
+    bind_pair_fill(node_id o, node_id i) : outer(o), inner(i) {
+        if (bind_map.size() <= symbol::count()) bind_map.resize(symbol::count() + 1024);
+        for (uint32_t k = 0, n = word_count(outer); k < n; k++) {
+            const cell* w = word_at(outer, k);
+            uint32_t& slot = bind_map[symbol::resolve(w->w2)];
+            if (!slot) slot = w->w3 + 1;
+        }
+        for (uint32_t k = 0, n = word_count(inner); k < n; k++) {
+            const cell* w = word_at(inner, k);
+            uint32_t& slot = bind_map[symbol::resolve(w->w2)];
+            if (!(slot & BIND_INNER)) slot = (w->w3 + 1) | BIND_INNER;
+        }
+    }
+    ~bind_pair_fill() {
+        for (uint32_t k = 0, n = word_count(outer); k < n; k++)
+            bind_map[symbol::resolve(word_at(outer, k)->w2)] = 0;
+        for (uint32_t k = 0, n = word_count(inner); k < n; k++)
+            bind_map[symbol::resolve(word_at(inner, k)->w2)] = 0;
+    }
+};
+
+// Binds [c] (a word of any kind) through the pair map: to the inner context when it has the
+// word; else a self word! to the outer one's owner; else to the outer context when it has it.
+inline void bind_pair_word(cell* c, node_id outer, node_id inner) {
+    uint32_t slot = bind_map[symbol::resolve(c->w2)];
+    if (slot & BIND_INNER) {
+        c->w1 = inner;
+        c->w3 = (slot & ~BIND_INNER) - 1;
+    } else if (c->type() == T_word && is_self(c->w2)) {
+        c->w1 = outer;
+        c->w3 = static_cast<uint32_t>(-1);
+    } else if (slot) {
+        c->w1 = outer;
+        c->w3 = slot - 1;
+    }
+}
+
+// Replaces the series in stack cell [v] by its copy from its index and, for an any-block, goes
+// on through the copy's cells as a deep copy does (nested any-blocks, texts, binary! and
+// vector! copied; a block met inside itself raises no-cycle), binding each word through the
+// pair map on the way. Allocates: cell addresses are re-derived after every copy.
+void copy_bind_walk(cell* v, node_id outer, node_id inner) {
+    node_id source = v->w2;
+    series::copy(v, nullptr, false, nullptr);
+    if (!series::is_any_block(v->type())) return;
+    cycles::entry walking{source};
+    node_id n = v->w2;
+    for (uint32_t i = 0, total = static_cast<uint32_t>(series::length(n)); i < total; i++) {
+        cell* c = reinterpret_cast<cell*>(memory::buffer_of(n)->head) + i;
+        uint8_t t = c->type();
+        switch (t) {
+        case T_word:
+        case T_set_word:
+        case T_lit_word:
+        case T_get_word:
+        case T_refinement: bind_pair_word(c, outer, inner); continue;
+        default: break;
+        }
+        bool block = series::is_any_block(t);
+        if (!block && !string::is_text_type(t) && t != T_binary && t != T_vector) continue;
+        if (block && cycles::find(c->w2))
+            error::raise(error::cat_internal, error::internal_no_cycle);
+        cell* s = stack::push(c); // rooted while the copy is made
+        uint32_t header = s->header;
+        copy_bind_walk(s, outer, inner);
+        s->header = (s->header & CELL_TYPE_MASK) | (header & ~CELL_TYPE_MASK); // new-line mark
+        reinterpret_cast<cell*>(memory::buffer_of(n)->head)[i] = *s;
+        stack::pop(1);
+    }
+}
 
 // Gives small context [ctx] a word table over its word list (it outgrew SMALL_WORDS).
 [[gnu::noinline]] void add_table(node_id ctx) {
@@ -450,6 +530,11 @@ const cell* bind(const cell* block, node_id ctx, bool self) {
     bind_map_fill fill{ctx, words};
     bind_walk<true>(block, ctx, self);
     return block;
+}
+
+void copy_bound(cell* block, node_id outer, node_id inner) {
+    bind_pair_fill fill{outer, inner};
+    copy_bind_walk(block, outer, inner);
 }
 
 // }==

@@ -186,6 +186,10 @@ int32_t bind_word(node_id ctx, cell* word);
 // cell instead. Words [ctx] lacks keep their binding. A block being bound further up is
 // skipped, so self-containing blocks end. Nothing allocates. Answers [block].
 const cell* bind(const cell* block, node_id ctx, bool self);
+// Replaces the block in stack cell [block] by its deep copy (the one copy/deep makes) whose
+// words are bound as binding it to [outer] with self and then to [inner] binds them, in one
+// walk. A block met inside itself raises internal no-cycle. May allocate.
+void copy_bound(cell* block, node_id outer, node_id inner);
 
 // }==
 // {== The global context and context!

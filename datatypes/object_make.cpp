@@ -169,17 +169,18 @@ void rebind_function(node_id ctx, uint32_t index) {
     cell fn = *old;
     node_id fctx = context::clone(&fn, context::KIND_FUNCTION);
     collector::keep_node k_fctx{&fctx};
+    cell* copy = stack::push(function::series_cell(old, function::FN_BODY));
+    copy->w1 = std::min(copy->w1, static_cast<uint32_t>(series::length(copy->w2)));
+    // The object's fields first, then the function's own words, in the copy's one walk.
+    context::copy_bound(copy, ctx, fctx);
     cell spec{T_block, 0, old->w2, 0};
-    body = *function::series_cell(old, function::FN_BODY);
     bool extra = function::series_cell(old, function::FN_EXTRA)->type() == T_integer;
     uint32_t flags = old->header & (FUNC_NO_TRACE | FUNC_TRACE | FUNC_LIBRARY);
-    function::make_value(&spec, &body, fctx, -1, extra ? int64_t(ctx) : -1, flags);
+    function::make_value(&spec, nullptr, fctx, -1, extra ? int64_t(ctx) : -1, flags);
     cell made = *stack::top();
-    cell copy = *function::series_cell(&made, function::FN_BODY);
-    context::bind(&copy, ctx, true); // the object's fields first, then the function's own words
-    context::bind(&copy, fctx, false);
+    *function::series_cell(&made, function::FN_BODY) = *copy;
     *context::value_at(ctx, index) = made;
-    stack::pop(2);
+    stack::pop(3);
 }
 
 bool extend_from_object(cell* obj, const cell* spec) {
