@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <emmintrin.h>
 #include <memory>
 #include <fcntl.h>
 #include <string>
@@ -124,16 +125,18 @@ cell* split_lines(const uint8_t* p, size_t n, cell* out) {
     return out;
 }
 
-// The text of the UTF-8 bytes [at]() (of [n], a leading byte-order mark skipped) made in
-// [out] at its final size and width. [at] answers where the bytes are once [out] is made:
-// they may lie in a series that the allocation moves.
-template <typename F> cell* decode_text(F at, size_t n, const cell* source, cell* out) {
-    size_t bom = n >= 3 && at()[0] == 0xEF && at()[1] == 0xBB && at()[2] == 0xBF ? 3 : 0;
-    text_load::measure_t m = text_load::measure(at() + bom, n - bom);
+// Where UTF-8 text starts: past a leading byte-order mark of the [n] bytes at [p].
+size_t text_start(const uint8_t* p, size_t n) { return n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF ? 3 : 0; }
+
+// The text of the UTF-8 bytes [at]() from [from] to [n], measured [m], made in [out] at its
+// final size and width. [at] answers where the bytes are once [out] is made: they may lie in
+// a series that the allocation moves.
+template <typename F>
+cell* decode_text(F at, size_t from, size_t n, const text_load::measure_t& m, const cell* source, cell* out) {
     if (m.chars * m.unit > MAX_BUFFER_BYTES) error::raise(error::cat_internal, error::internal_limit_hit, source);
     string::make_at_sized(out, uint32_t(std::max<uint64_t>(m.chars, 1)), m.unit);
     series_buffer* b = memory::buffer_of(out->w2); // nothing allocates while it decodes
-    b->tail = text_load::decode(at() + bom, n - bom, b->head, m);
+    b->tail = text_load::decode(at() + from, n - from, b->head, m);
     return out;
 }
 
@@ -145,7 +148,8 @@ cell* value_of_bytes(const uint8_t* p, size_t n, bool binary, bool lines, const 
         return out;
     }
     if (lines) return split_lines(p, n, out);
-    return decode_text([p] { return p; }, n, source, out);
+    size_t from = text_start(p, n);
+    return decode_text([p] { return p; }, from, n, text_load::measure(p + from, n - from), source, out);
 }
 
 // Reads [fd] to its end (a pipe, a device, a /proc file), skipping [seek] bytes and keeping
@@ -170,17 +174,56 @@ std::vector<uint8_t> stream(int fd, int64_t part, int64_t seek, const cell* sour
     return bytes;
 }
 
-// Whether the [n] bytes at [p] are all ASCII, eight at a time.
+// Whether the [n] bytes at [p] are all ASCII, 64 at a time.
 bool all_ascii(const uint8_t* p, size_t n) {
     size_t i = 0;
-    uint64_t any = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        std::memcpy(&w, p + i, 8);
-        any |= w;
+    __m128i any = _mm_setzero_si128();
+    for (; i + 64 <= n; i += 64) {
+        auto at = [p, i](size_t k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + k)); };
+        any = _mm_or_si128(any, _mm_or_si128(_mm_or_si128(at(0), at(16)), _mm_or_si128(at(32), at(48))));
     }
-    for (; i < n; i++) any |= p[i];
-    return (any & 0x8080808080808080ull) == 0;
+    uint32_t rest = 0;
+    for (; i < n; i++) rest |= p[i];
+    return _mm_movemask_epi8(any) == 0 && rest < 0x80;
+}
+
+// What reading a text found: whether every piece so far was ASCII, else where the text
+// starts (past a byte-order mark) and its measure as UTF-8.
+struct text_measure {
+    bool ascii = true;
+    size_t from = 0;
+    text_load::measure_t m{0, 1};
+};
+
+// Measures the [n] bytes read at [at] into the text at [p]. The ASCII bytes before the first
+// other piece count one character each.
+void scan(const uint8_t* p, size_t at, size_t n, text_measure& t) {
+    size_t skip = 0;
+    if (t.ascii) {
+        if (all_ascii(p + at, n)) return;
+        t.ascii = false;
+        t.m.chars = at;
+        if (at == 0) skip = t.from = text_start(p, n);
+    }
+    text_load::measure_t m = text_load::measure(p + at + skip, n - skip);
+    t.m.chars += m.chars;
+    t.m.unit = std::max(t.m.unit, m.unit);
+}
+
+// Reads up to [size] bytes of text into [p] as read_full does, measuring each piece into [t]
+// while it is still in the cache.
+int64_t read_text(int fd, uint8_t* p, size_t size, text_measure& t) {
+    constexpr size_t PIECE = 256 * 1024;
+    size_t got = 0;
+    while (got < size) {
+        size_t want = std::min(PIECE, size - got);
+        int64_t r = read_full(fd, p + got, want);
+        if (r < 0) return -1;
+        scan(p, got, size_t(r), t);
+        got += size_t(r);
+        if (size_t(r) < want) break; // the file ended early
+    }
+    return int64_t(got);
 }
 
 // Reads [size] bytes of a regular file (from its current offset) straight into a new
@@ -191,18 +234,16 @@ cell* read_regular(int fd, uint32_t size, bool binary, bool lines, const cell* s
     if (binary) binary::make_at(out, std::max<uint32_t>(size, 1));
     else string::make_at(out, std::max<uint32_t>(size, 1));
     series_buffer* b = memory::buffer_of(out->w2); // nothing allocates until the tail is set
-    int64_t got = read_full(fd, b->head, size);
+    text_measure t;
+    int64_t got = binary || lines ? read_full(fd, b->head, size) : read_text(fd, b->head, size, t);
     if (got < 0) cannot_open(source, errno);
-    if (binary || (!lines && all_ascii(b->head, size_t(got)))) {
-        b->tail = b->head + got;
-        return out;
-    }
+    b->tail = b->head + got;
+    if (binary || (!lines && t.ascii)) return out;
     if (!lines) {
         // The bytes stay in their series, held on the stack while the text is made.
-        b->tail = b->head + got;
         cell* raw = stack::push(out);
         node_id n = raw->w2;
-        decode_text([n] { return memory::buffer_of(n)->head; }, size_t(got), source, out);
+        decode_text([n] { return memory::buffer_of(n)->head; }, t.from, size_t(got), t.m, source, out);
         stack::pop(1);
         return out;
     }

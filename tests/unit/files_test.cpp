@@ -183,6 +183,38 @@ TEST_F(FilesTest, AnUnreadableFileRaisesCannotOpenAsAnUnprivilegedUser) {
     EXPECT_EQ(get("secret"), "s");
 }
 
+// A big file's text is read in pieces and measured piece by piece: a mark, a wide character
+// or a bad byte after many ASCII pieces, a sequence split between two pieces, a byte-order
+// mark before ASCII. Each text writes back as the bytes it came from (less the mark).
+TEST_F(FilesTest, ABigTextIsDecodedWhateverPieceItsOtherCharactersLieIn) {
+    const size_t piece = 256 * 1024;
+    std::string ascii(3 * piece + 100, 'a');
+    for (size_t i = 63; i < ascii.size(); i += 64) ascii[i] = '\n';
+    struct row {
+        size_t at;         // where [insert] replaces ASCII bytes
+        std::string insert;
+        bool bom;
+        int64_t chars;     // the text's length, or -1 for invalid UTF-8
+    };
+    const int64_t n = int64_t(ascii.size());
+    for (const row& r : {row{0, "", true, n}, row{0, "\xC3\xA9", true, n - 1},
+                         row{piece - 1, "\xC3\xA9", false, n - 1}, row{2 * piece - 2, "\xF0\x9D\x84\x9E", false, n - 3},
+                         row{3 * piece + 10, "\xE2\x98\x83", false, n - 2}, row{ascii.size() - 2, "\xC4\x80", false, n - 1},
+                         row{2 * piece + 5, "\xFF", false, -1}, row{piece - 1, "\xE2\x98", false, -1}}) {
+        std::string text = ascii;
+        text.replace(r.at, r.insert.size(), r.insert);
+        put("t", (r.bom ? "\xEF\xBB\xBF" : "") + text);
+        SCOPED_TRACE(r.at);
+        if (r.chars < 0) {
+            EXPECT_EQ(run("read %t"), "error " + std::to_string(error::cat_access) + " " +
+                                          std::to_string(ids::access_invalid_utf8));
+            continue;
+        }
+        EXPECT_EQ(run("write %back read %t length? read %t"), std::to_string(r.chars));
+        EXPECT_TRUE(get("back") == text);
+    }
+}
+
 TEST_F(FilesTest, APipeIsReadToItsEnd) {
     ASSERT_EQ(mkfifo("p", 0600), 0);
     pid_t writer = fork();
