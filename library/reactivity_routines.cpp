@@ -160,29 +160,32 @@ bool run_reaction(node_id ctx, const cell& reactor, const cell& reaction, const 
 }
 
 // Runs the queue from its tail, newest first, until the record at its head is done: a
-// record that queued others is marked done and waits for them.
+// record that queued others is marked done and waits for them. The record's position stays
+// on the stack: a reaction may replace the queue it is drained from.
 bool drain(node_id ctx) {
+    cell* q = stack::push(&none_value);
     for (;;) {
-        cell queue = block_field(ctx, F_QUEUE, "tail");
-        cell q = queue;
-        uint32_t total = total_of(q.w2);
-        q.w1 = total < 4 ? 0 : total - 4;
-        cell done = pick_at(q, q.w1, 3);
+        *q = block_field(ctx, F_QUEUE, "tail");
+        uint32_t size = block::rs_length_q(q);
+        uint32_t total = total_of(q->w2);
+        q->w1 = total < 4 ? 0 : total - 4;
+        cell done = pick_at(*q, q->w1, 3);
         if (logic::is_true(&done, false)) {
-            block::rs_clear(&q);
+            block::rs_clear(q);
         } else {
-            uint32_t size = block::rs_length_q(&queue);
-            if (!run_reaction(ctx, pick_at(q, q.w1, 0), pick_at(q, q.w1, 1), pick_at(q, q.w1, 2)))
+            if (!run_reaction(ctx, pick_at(*q, q->w1, 0), pick_at(*q, q->w1, 1), pick_at(*q, q->w1, 2)))
                 return false;
             cell now = block_field(ctx, F_QUEUE, "length?");
             if (size == block::rs_length_q(&now)) {
-                block::rs_clear(&q);
-            } else if (q.w1 + 3 < total_of(q.w2)) {
-                block::cells_of(q.w2)[q.w1 + 3] = true_value;
+                block::rs_clear(q);
+            } else if (q->w1 + 3 < total_of(q->w2)) {
+                block::cells_of(q->w2)[q->w1 + 3] = true_value;
             }
         }
-        if (q.w1 == 0) return true;
+        if (q->w1 == 0) break;
     }
+    es.top = q;
+    return true;
 }
 
 // }==
@@ -196,7 +199,9 @@ void reactivity_check() {
     *stack::arg(0) = unset_value;
     node_id ctx = reactivity_context();
     if (!ctx) return;
-    // The walk's position stays on the stack: a reaction may replace the table it walks.
+    // The reactor and the walk's position stay on the stack: a reaction may drop the reactor
+    // from the table and the queue, or replace the table it walks.
+    stack::push(&reactor);
     cell* pos = stack::push(&none_value);
     *pos = field_value(ctx, F_RELATIONS);
     if (!series::is_series_type(pos->type())) *pos = block_field(ctx, F_RELATIONS, "tail?");
@@ -229,7 +234,7 @@ void reactivity_check() {
         if (pos->w1 + 4 >= total) break;
         pos->w1 += 4;
     }
-    es.top = pos;
+    es.top = pos - 1;
 }
 
 } // namespace zyl::routines
